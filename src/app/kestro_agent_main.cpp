@@ -1,0 +1,69 @@
+#include "app/kestro_agent_main.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "config/config_store.h"
+#include "core/version.h"
+#include "mcp/mcp_server.h"
+#include "platform/detached_launch.h"
+#include "platform/instance_lock.h"
+#include "platform/platform_paths.h"
+
+namespace {
+
+void launchMenuBarIfAbsent() {
+    std::string exe = currentExecutablePath();
+    if (!KestroAgentMain::shouldLaunchMenuBar(InstanceLock::heldByAnother(), PlatformPaths::bundlePath(exe))) return;
+    DetachedLaunch::start({exe});  // a failed launch must not keep the server from starting
+}
+
+int runMcp() {
+    // Replies must reach the assistant as soon as each line is complete.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::ios::sync_with_stdio(false);
+    // An assistant that goes away closes our stdout; the write then fails and
+    // the server stops instead of being killed by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    launchMenuBarIfAbsent();
+    MCPServer server(ConfigStore::load(), std::cin, std::cout, std::cerr);
+    return server.run();
+}
+
+int runMenuBar() {
+    InstanceLock lock;
+    if (!lock.tryAcquire()) return 0;  // the menu-bar application already runs
+    std::cerr << "[kestro-agent] l'application de barre de menus n'est pas incluse dans cette version ; "
+                 "utilise --mcp ou --version.\n";
+    return 0;
+}
+
+}  // namespace
+
+KestroAgentMain::Mode KestroAgentMain::modeFor(const std::vector<std::string>& args) {
+    for (const auto& a : args)
+        if (a == "--mcp") return Mode::mcp;
+    for (const auto& a : args)
+        if (a == "--version") return Mode::version;
+    return Mode::menuBar;
+}
+
+bool KestroAgentMain::shouldLaunchMenuBar(bool anotherInstanceRuns, const std::string& bundlePath) {
+    return !anotherInstanceRuns && bundlePath.ends_with(".app");
+}
+
+int KestroAgentMain::main(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    switch (modeFor(args)) {
+        case Mode::mcp:
+            return runMcp();
+        case Mode::version:
+            std::fputs(kAppVersion, stdout);
+            std::fputs("\n", stdout);
+            return 0;
+        case Mode::menuBar:
+            return runMenuBar();
+    }
+    return 0;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The process entry: one executable, three modes chosen once at start.
+//   "--mcp"      the stdio MCP server an assistant starts (wins over --version)
+//   "--version"  prints the version and exits
+//   otherwise    the menu-bar application
+struct KestroAgentMain {
+    enum class Mode { mcp, version, menuBar };
+
+    // Arguments are matched exactly, anywhere in the list; others are ignored.
+    static Mode modeFor(const std::vector<std::string>& args);
+
+    // Whether an MCP server should start the menu-bar application: only when
+    // none runs and this executable sits inside an application bundle.
+    static bool shouldLaunchMenuBar(bool anotherInstanceRuns, const std::string& bundlePath);
+
+    static int main(int argc, char** argv);
+};

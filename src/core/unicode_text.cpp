@@ -1,0 +1,38 @@
+#include "core/unicode_text.h"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <cstdint>
+
+namespace UnicodeText {
+namespace {
+
+bool isSpaceOrTab(UChar32 c) { return c == '\t' || (c >= 0 && u_charType(c) == U_SPACE_SEPARATOR); }
+
+}  // namespace
+
+std::string_view trimSpacesAndTabs(std::string_view text) {
+    if (text.size() > INT32_MAX) return text;  // beyond ICU's offsets; such a line is never valid JSON anyway
+    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+    int32_t length = static_cast<int32_t>(text.size());
+    int32_t start = 0;
+    while (start < length) {
+        int32_t next = start;
+        UChar32 c;
+        U8_NEXT(s, next, length, c);
+        if (!isSpaceOrTab(c)) break;
+        start = next;
+    }
+    int32_t end = length;
+    while (end > start) {
+        int32_t prev = end;
+        UChar32 c;
+        U8_PREV(s, start, prev, c);
+        if (!isSpaceOrTab(c)) break;
+        end = prev;
+    }
+    return text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
+}
+
+}  // namespace UnicodeText

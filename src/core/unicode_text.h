@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace UnicodeText {
+
+// `text` without the Unicode space separators (category Zs: the ordinary space,
+// no-break spaces, the ideographic space…) and tabs at both ends. Line feeds
+// and carriage returns are kept. Bytes that are not UTF-8 stop the trimming.
+std::string_view trimSpacesAndTabs(std::string_view text);
+
+}  // namespace UnicodeText

@@ -1,0 +1,12 @@
+#pragma once
+
+// The agent's own release, shown by --version, in the server's start line and
+// "serverInfo", and compared by the updater with the newest release.
+inline constexpr const char* kAppVersion = "1.1.4";
+
+// The MCP revision this server speaks, whatever the assistant asks for; also
+// sent to the service as "MCP-Protocol-Version".
+inline constexpr const char* kProtocolVersion = "2025-06-18";
+
+// Identifies the menu-bar application among running processes.
+inline constexpr const char* kBundleIdentifier = "io.kestro.agent";

@@ -1,0 +1,142 @@
+#include "mcp/mcp_server.h"
+
+#include <istream>
+#include <ostream>
+
+#include "config/config_store.h"
+#include "core/unicode_text.h"
+#include "core/version.h"
+
+namespace {
+
+constexpr const char* kBuiltInInstructions =
+    "Kestro : storyboards (séquences → plans → images versionnées) et page Assets (CARTES personnage, décor, "
+    "accessoire…). Ce serveur tourne sur l'ordinateur de l'utilisateur : il PEUT lire ses dossiers et envoyer ses "
+    "fichiers. « Mets-le dans les Assets » = créer une CARTE (upload_file_to_assets avec un nom parlant + kind, ou "
+    "upload_folder_to_assets) ; renommer = update_asset_card. Sur un plan : upload_file_to_plan / "
+    "fill_sequence_from_folder. Médiathèque (fichier brut) : upload_file_to_media, seulement si demandé. Méthode : "
+    "list_workspaces → list_sequences / list_plans / list_asset_cards → list_local_files → envoi. Récapitule et "
+    "demande confirmation avant plus de 10 envois.";
+
+constexpr const char* kNotConnectedSuffix =
+    " ⚠️ Non connecté : ouvre l'app Kestro Agent (barre de menus) et clique « Se connecter ».";
+
+Json emptyListResult(const char* key) { return Json{{key, Json::array()}}; }
+
+}  // namespace
+
+MCPServer::MCPServer(AgentConfig config, std::istream& in, std::ostream& out, std::ostream& err)
+    : cfg(std::move(config)), m_in(in), m_out(out), m_err(err) {}
+
+int MCPServer::run() {
+    log(std::string("démarré v") + kAppVersion + " — " + cfg.baseUrl + " — token " +
+        (cfg.isLoggedIn() ? "présent" : "ABSENT") + " — manifeste " + (manifest ? "serveur" : "intégré"));
+    std::string line;
+    while (!m_outputClosed && std::getline(m_in, line)) handleLine(line);
+    return 0;
+}
+
+void MCPServer::handleLine(std::string_view raw) {
+    std::string_view line = UnicodeText::trimSpacesAndTabs(raw);
+    if (line.empty()) return;
+    auto value = JSON::decode(line);
+    if (!value) {
+        send(rpcError(nullptr, -32700, "JSON invalide"));
+        return;
+    }
+    if (value->is_object()) {
+        handle(*value);
+        return;
+    }
+    // A batch is answered message by message, each reply on its own line; a
+    // batch holding anything but objects is not a batch we can answer at all.
+    for (const auto& element : *value)
+        if (!element.is_object()) return;
+    for (const auto& element : *value) handle(element);
+}
+
+void MCPServer::reloadConfig() {
+    AgentConfig fresh = ConfigStore::load();
+    if (fresh.token != cfg.token || fresh.baseUrl != cfg.baseUrl) remoteToolsCache.reset();
+    cfg = std::move(fresh);
+}
+
+void MCPServer::handle(const Json& message) {
+    reloadConfig();
+    auto idIt = message.find("id");
+    bool hasId = idIt != message.end() && !idIt->is_null();
+    Json id = hasId ? *idIt : Json(nullptr);
+
+    auto methodIt = message.find("method");
+    if (methodIt == message.end() || !methodIt->is_string()) {
+        if (hasId) send(rpcError(id, -32600, "Requête invalide"));
+        return;
+    }
+    const std::string method = methodIt->get<std::string>();
+    auto paramsIt = message.find("params");
+    Json params = (paramsIt != message.end() && paramsIt->is_object()) ? *paramsIt : Json::object();
+
+    if (method == "initialize") {
+        send(result(id, Json{{"protocolVersion", kProtocolVersion},
+                             {"capabilities", {{"tools", {{"listChanged", false}}}}},
+                             {"serverInfo",
+                              {{"name", "kestro-agent"}, {"title", "Kestro Agent (fichiers du Mac)"},
+                               {"version", kAppVersion}}},
+                             {"instructions", instructions()}}));
+    } else if (method == "ping") {
+        send(result(id, Json::object()));
+    } else if (method == "tools/list") {
+        Json tools = localToolDefs();
+        for (auto& tool : remoteTools()) tools.push_back(std::move(tool));
+        send(result(id, Json{{"tools", std::move(tools)}}));
+    } else if (method == "tools/call") {
+        send(result(id, callTool(params)));
+    } else if (method == "resources/list") {
+        send(result(id, emptyListResult("resources")));
+    } else if (method == "resources/templates/list") {
+        send(result(id, emptyListResult("resourceTemplates")));
+    } else if (method == "prompts/list") {
+        send(result(id, emptyListResult("prompts")));
+    } else if (hasId) {
+        send(rpcError(id, -32601, "Méthode inconnue : " + method));
+    }
+}
+
+void MCPServer::send(const Json& message) {
+    if (m_outputClosed) return;
+    std::string line = JSON::encode(message, false);
+    line += '\n';
+    m_out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    m_out.flush();
+    // The assistant closed its end: nobody will read another reply, so the
+    // loop stops instead of working for no one.
+    if (!m_out) m_outputClosed = true;
+}
+
+Json MCPServer::result(const Json& id, Json value) {
+    return Json{{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(value)}};
+}
+
+Json MCPServer::rpcError(const Json& id, int code, const std::string& message) {
+    return Json{{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
+}
+
+Json MCPServer::toolText(const Json& value, bool isError) {
+    std::string text = value.is_string() ? value.get<std::string>() : JSON::encode(value, true);
+    Json out{{"content", Json::array({Json{{"type", "text"}, {"text", text}}})}, {"isError", isError}};
+    if (!isError && value.is_object()) out["structuredContent"] = value;
+    return out;
+}
+
+std::string MCPServer::instructions() const {
+    std::string text = kBuiltInInstructions;
+    if (manifest && manifest->instructions && !manifest->instructions->empty()) text = *manifest->instructions;
+    if (!cfg.isLoggedIn()) text += kNotConnectedSuffix;
+    return text;
+}
+
+void MCPServer::log(const std::string& text) {
+    std::string line = "[kestro-agent] " + text + "\n";
+    m_err.write(line.data(), static_cast<std::streamsize>(line.size()));
+    m_err.flush();
+}

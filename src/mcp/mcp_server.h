@@ -1,0 +1,62 @@
+#pragma once
+
+#include <iosfwd>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "config/agent_config.h"
+#include "core/json.h"
+#include "mcp/manifest.h"
+
+// The stdio MCP server an assistant starts with --mcp.
+//
+//   stdin line ─► trim ─► JSON.decode ─► handle (one per object, batches split)
+//                                          │ reload config.json
+//                                          │ dispatch on "method"
+//                                          ▼
+//   stdout ◄──── send: one compact JSON line per answered message
+//
+// Single-threaded: a message, blocking HTTP exchanges included, is handled
+// completely before the next line is read, so replies leave in request order.
+class MCPServer {
+public:
+    MCPServer(AgentConfig cfg, std::istream& in, std::ostream& out, std::ostream& err);
+
+    // Serves until the end of input or until the assistant stops reading our
+    // output; returns the process exit status (0).
+    int run();
+
+    // One request or notification; writes at most one reply.
+    void handle(const Json& message);
+
+    // Writes one protocol message as a single line. Also used for progress
+    // notifications during long tool calls.
+    void send(const Json& message);
+
+    static Json result(const Json& id, Json value);
+    static Json rpcError(const Json& id, int code, const std::string& message);
+    static Json toolText(const Json& value, bool isError = false);
+
+    std::string instructions() const;
+    void log(const std::string& text);
+
+    // The tool catalogue: local tools (with the manifest's overrides), then the
+    // service's own tools.
+    Json localToolDefs() const;
+    Json remoteTools();
+    Json callTool(const Json& params);
+
+    AgentConfig cfg;
+    std::optional<Json> remoteToolsCache;
+    std::optional<Manifest> manifest;
+
+private:
+    void handleLine(std::string_view line);
+    void reloadConfig();
+
+    std::istream& m_in;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    bool m_outputClosed = false;
+};

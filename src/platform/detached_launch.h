@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Starts a program that outlives us and is never waited for: its own session
+// (so the assistant's terminal signals do not reach it), standard streams on
+// /dev/null (so it can never write into the MCP protocol stream), and a double
+// fork so it is not left as our zombie when it exits first.
+namespace DetachedLaunch {
+
+// `argv[0]` is the program path. True when the intermediate child started; the
+// program's own exec failure is not reported, as nothing waits for it.
+bool start(const std::vector<std::string>& argv);
+
+}  // namespace DetachedLaunch

@@ -1,0 +1,53 @@
+#include "platform/platform_paths.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace PlatformPaths {
+
+std::string home() {
+    const char* env = std::getenv("HOME");
+    if (env && *env) return env;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return "/";
+}
+
+std::string configHome() {
+    const char* env = std::getenv("XDG_CONFIG_HOME");
+    if (env && env[0] == '/') return env;
+    return home() + "/.config";
+}
+
+std::string runtimeDir(const std::string& fallback) {
+    const char* env = std::getenv("XDG_RUNTIME_DIR");
+    if (env && env[0] == '/') return env;
+    return fallback;
+}
+
+std::string executablePath() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) break;
+        if (static_cast<size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<size_t>(n));
+        buffer.resize(buffer.size() * 2);
+    }
+    return {};
+}
+
+std::string bundlePath(const std::string& executable) {
+    auto slash = executable.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : executable.substr(0, slash));
+    for (std::string candidate = folder; candidate.size() > 1;) {
+        if (candidate.size() > 4 && candidate.ends_with(".app")) return candidate;
+        auto up = candidate.find_last_of('/');
+        if (up == std::string::npos || up == 0) break;
+        candidate.resize(up);
+    }
+    return folder;
+}
+
+}  // namespace PlatformPaths

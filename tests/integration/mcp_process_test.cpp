@@ -1,0 +1,156 @@
+// The real kestro-agent binary, run over pipes the way an assistant runs it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "agent_process.h"
+#include "config/config_store.h"
+#include "core/json.h"
+#include "platform/instance_lock.h"
+#include "temp_home.h"
+
+namespace fs = std::filesystem;
+using Ms = std::chrono::milliseconds;
+
+namespace {
+
+Json reply(const std::string& line) {
+    auto v = JSON::decode(line);
+    EXPECT_TRUE(v && v->is_object()) << line;
+    return v ? *v : Json();
+}
+
+TEST(AgentModes, VersionPrintsExactlyTheVersion) {
+    TempHome home;
+    AgentProcess agent({"--version"});
+    EXPECT_EQ(agent.finish(), 0);
+    EXPECT_EQ(agent.pendingStdout(), "1.1.4\n");
+    EXPECT_EQ(agent.stderrText(), "");
+}
+
+TEST(AgentModes, McpWinsOverVersionWherePlaced) {
+    TempHome home;
+    for (auto args : {std::vector<std::string>{"--version", "--mcp"}, {"--mcp", "--version"}, {"x", "--mcp", "y"}}) {
+        AgentProcess agent(args);
+        agent.writeLine(R"({"jsonrpc":"2.0","id":1,"method":"ping"})");
+        EXPECT_EQ(agent.finish(), 0);
+        EXPECT_EQ(agent.pendingStdout(), "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}\n");
+        EXPECT_NE(agent.stderrText().find("[kestro-agent] démarré v1.1.4"), std::string::npos);
+    }
+}
+
+TEST(AgentModes, LookalikeArgumentsStartTheMenuBarModeNotTheServer) {
+    TempHome home;
+    for (auto arg : {"-mcp", "--MCP", "---mcp", "--mcp=1", "-version", "--Version"}) {
+        AgentProcess agent({arg});
+        agent.writeLine(R"({"jsonrpc":"2.0","id":1,"method":"ping"})");
+        EXPECT_EQ(agent.finish(), 0) << arg;
+        EXPECT_EQ(agent.pendingStdout(), "") << arg;
+    }
+}
+
+TEST(McpProcess, ProtocolSessionOverPipes) {
+    TempHome home;
+    McpSession s = runMcpSession({
+        R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"1999-01-01"}})",
+        R"({"jsonrpc":"2.0","method":"notifications/initialized"})",
+        "   ",
+        "",
+        "not json",
+        R"([{"jsonrpc":"2.0","id":"a","method":"ping"},{"jsonrpc":"2.0","id":"b","method":"tools/list"}])",
+        R"({"jsonrpc":"2.0","id":7,"method":"nope"})",
+        R"({"jsonrpc":"2.0","id":8,"method":"tools/call","params":{"name":"whatever"}})",
+    });
+    EXPECT_EQ(s.exitStatus, 0);
+    ASSERT_EQ(s.replies.size(), 6u);
+    EXPECT_EQ(reply(s.replies[0])["result"]["protocolVersion"], "2025-06-18");
+    EXPECT_EQ(reply(s.replies[1])["error"]["code"], -32700);
+    EXPECT_EQ(reply(s.replies[2])["id"], "a");
+    EXPECT_EQ(reply(s.replies[3])["id"], "b");
+    EXPECT_TRUE(reply(s.replies[3])["result"]["tools"].is_array());
+    EXPECT_EQ(reply(s.replies[4])["error"]["code"], -32601);
+    Json call = reply(s.replies[5]);
+    EXPECT_EQ(call["id"], 8);
+    EXPECT_EQ(call["result"]["isError"], true) << "tool failures are tool results, never JSON-RPC errors";
+    EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << "one start line, nothing else";
+}
+
+TEST(McpProcess, HostileLinesNeverCrashOrLeakOutput) {
+    TempHome home;
+    std::string huge = "{\"id\":1,\"method\":\"ping\",\"pad\":\"" + std::string(50 * 1024 * 1024, 'x') + "\"}";
+    McpSession s = runMcpSession({
+        std::string(100000, '[') + std::string(100000, ']'),
+        "{\"id\":{\"deep\":" + std::string(100000, '[') + std::string(100000, ']') + "},\"method\":\"ping\"}",
+        std::string("{\"id\":2,\"method\":\"ping\"}\0garbage", 33),
+        "{\"id\":3,\"method\":\"p\xffing\"}",
+        "\xff\xfe\xfd",
+        huge,
+        R"({"id":4,"method":"ping"})",
+    });
+    EXPECT_EQ(s.exitStatus, 0) << s.stderrText;
+    ASSERT_EQ(s.replies.size(), 7u) << ::testing::PrintToString(s.replies);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(reply(s.replies[i])["error"]["code"], -32700) << i;
+    EXPECT_EQ(reply(s.replies[5])["id"], 1) << "the 50 MB line is a valid ping";
+    EXPECT_EQ(reply(s.replies[6])["id"], 4);
+}
+
+TEST(McpProcess, ConfigurationWrittenByAnotherProcessIsSeenAtTheNextMessage) {
+    TempHome home;
+    AgentProcess agent({"--mcp"});
+    auto instructions = [&](int id) {
+        agent.writeLine(R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":"initialize"})");
+        auto line = agent.readLine();
+        EXPECT_TRUE(line);
+        return line ? reply(*line)["result"]["instructions"].get<std::string>() : std::string();
+    };
+    EXPECT_NE(instructions(1).find("Non connecté"), std::string::npos);
+    ConfigStore::save(AgentConfig{.token = "agent-token"});  // as the menu-bar application does at login
+    EXPECT_EQ(instructions(2).find("Non connecté"), std::string::npos);
+    ConfigStore::clear();  // logout
+    EXPECT_NE(instructions(3).find("Non connecté"), std::string::npos);
+    EXPECT_EQ(agent.finish(), 0);
+}
+
+TEST(McpProcess, StopsCleanlyWhenTheAssistantStopsReading) {
+    TempHome home;
+    AgentProcess agent({"--mcp"});
+    agent.writeLine(R"({"id":1,"method":"ping"})");
+    ASSERT_TRUE(agent.readLine());
+    agent.closeStdoutReader();  // the assistant went away without closing our input
+    for (int i = 0; i < 2000; ++i) agent.writeLine(R"({"id":2,"method":"ping"})");
+    EXPECT_EQ(agent.finish(), 0) << "exited normally, not killed by SIGPIPE";
+}
+
+TEST(McpProcess, NoMenuBarLaunchFromABuildFolder) {
+    TempHome home;
+    McpSession s = runMcpSession({R"({"id":1,"method":"ping"})"});
+    EXPECT_EQ(s.exitStatus, 0);
+    std::this_thread::sleep_for(Ms(300));
+    EXPECT_FALSE(fs::exists(InstanceLock::defaultPath())) << "nothing was launched";
+}
+
+TEST(McpProcess, StartsTheMenuBarApplicationFromABundleWhenNoneRuns) {
+    TempHome home;
+    std::string bundle = home.path() + "/Kestro Agent.app/bin";
+    fs::create_directories(bundle);
+    fs::copy_file(AgentProcess::agentBinary(), bundle + "/kestro-agent");
+    {
+        AgentProcess agent({"--mcp"}, {}, bundle + "/kestro-agent");
+        agent.writeLine(R"({"id":1,"method":"ping"})");
+        EXPECT_EQ(agent.finish(), 0);
+        EXPECT_EQ(agent.pendingStdout(), "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}\n")
+            << "the background launch never writes into the protocol stream";
+    }
+    // The menu-bar mode takes the per-user lock, which creates its file.
+    bool launched = false;
+    for (int i = 0; i < 200 && !launched; ++i) {
+        launched = fs::exists(InstanceLock::defaultPath());
+        std::this_thread::sleep_for(Ms(25));
+    }
+    EXPECT_TRUE(launched);
+}
+
+}  // namespace
