@@ -47,6 +47,13 @@ public:
     Json remoteTools();
     Json callTool(const Json& params);
 
+    // The service proxy: the bearer headers, a forwarded call whose JSON-RPC
+    // "result" comes back untouched, and the data of a service tool for the
+    // local tools. All throw ToolError.
+    std::map<std::string, std::string> authHeaders() const;
+    Json remoteCallRaw(const std::string& name, const Json& args);
+    Json remoteData(const std::string& name, const Json& args);
+
     AgentConfig cfg;
     std::optional<Json> remoteToolsCache;
     std::optional<Manifest> manifest;
