@@ -33,7 +33,8 @@ struct Fault {
     bool textContent = false;     // give the tool's data as JSON text content instead of "structuredContent"
     bool toolIsError = false;     // the tool result carries "isError": true with `body` as its text
     int delayMs = 0;              // wait this long before answering
-    bool dropConnection = false;  // close the connection without any answer
+    bool dropConnection = false;  // close the connection in the middle of the reply (a truncated body)
+    bool stopService = false;     // stop listening after this request, as a service that died
     int remaining = -1;           // applies to this many matching requests (-1 = until cleared)
     int skip = 0;                 // let this many matching requests through first
 };
@@ -121,6 +122,10 @@ public:
     // The manifest document served (raw bytes, so tests can serve garbage) and
     // its status; 404 when none is set.
     void setManifest(std::string body, int status = 200);
+
+    // Whether received upload bytes are written to disk (their size and
+    // SHA-256 are always kept). Off for benchmarks of huge files.
+    void setKeepUploadBytes(bool keep);
 
     void addFault(Fault fault);
     void clearFaults();
