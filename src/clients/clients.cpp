@@ -45,7 +45,8 @@ std::vector<ClientApp> catalogue(const std::string& homeDir, AssistantLocations:
         for (const auto& location : AssistantLocations::table(system)) {
             if (location.key != p.key) continue;
             ClientApp app{p.key, p.name, p.hint, {}, AssistantLocations::resolve(location.configPath, homeDir), p.kind};
-            for (const auto& path : location.appPaths) app.appPaths.push_back(AssistantLocations::resolve(path, homeDir));
+            for (const auto& path : location.appPaths)
+                app.appPaths.push_back(AssistantLocations::resolve(path, homeDir));
             apps.push_back(std::move(app));
         }
     }
@@ -77,13 +78,27 @@ std::string tomlString(std::string_view text) {
     std::string out = "\"";
     for (char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\f': out += "\\f"; break;
-            case '\r': out += "\\r"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
                     char escaped[8];
@@ -98,7 +113,8 @@ std::string tomlString(std::string_view text) {
 }
 
 std::string tomlEntry(const std::string& exePath) {
-    return std::string("\n[mcp_servers.") + serverKey + "]\ncommand = " + tomlString(exePath) + "\nargs = [\"--mcp\"]\n";
+    return std::string("\n[mcp_servers.") + serverKey + "]\ncommand = " + tomlString(exePath) +
+           "\nargs = [\"--mcp\"]\n";
 }
 
 }  // namespace Clients

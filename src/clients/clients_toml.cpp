@@ -78,8 +78,11 @@ std::string tomlRemoving(std::string_view text, const std::vector<std::string>& 
             case Kind::statement:
                 dropping = !skipping && table && line.path && definesServer(*table, *line.path, keys);
                 break;
-            case Kind::continuation: break;
-            case Kind::other: dropping = false; break;
+            case Kind::continuation:
+                break;
+            case Kind::other:
+                dropping = false;
+                break;
         }
         if (!skipping && !dropping) kept.push_back(line.text);
     }

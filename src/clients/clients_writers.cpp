@@ -18,7 +18,6 @@
 #include "core/json.h"
 #include "core/tool_error.h"
 
-
 namespace Clients {
 namespace {
 
@@ -61,8 +60,9 @@ std::string reason(int error) { return std::strerror(error ? error : EIO); }
 [[noreturn]] void refuseUnreadable(const std::string& path, const ConfigFileText& file) {
     switch (file.state) {
         case ConfigFileText::State::notUtf8:
-            throw ToolError("config_unreadable", path + " n'est pas un texte UTF-8 : l'agent ne l'a pas modifié ; "
-                                                        "corrige-le ou renomme-le.");
+            throw ToolError("config_unreadable", path +
+                                                     " n'est pas un texte UTF-8 : l'agent ne l'a pas modifié ; "
+                                                     "corrige-le ou renomme-le.");
         case ConfigFileText::State::tooLarge:
             throw ToolError("config_unreadable",
                             path + " est trop volumineux pour être modifié : l'agent ne l'a pas modifié.");
@@ -81,8 +81,10 @@ void writeBackup(const std::string& path, const std::string& bytes, mode_t mode)
     for (size_t done = 0; ok && done < bytes.size();) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(n);
     }
     ok = ::close(fd) == 0 && ok;
     if (!ok) ::unlink(path.c_str());

@@ -47,14 +47,30 @@ bool readBasicKey(std::string_view s, size_t& i, std::string& out) {
         if (i >= s.size()) return false;
         char e = s[i++];
         switch (e) {
-            case 'b': out += '\b'; break;
-            case 't': out += '\t'; break;
-            case 'n': out += '\n'; break;
-            case 'f': out += '\f'; break;
-            case 'r': out += '\r'; break;
-            case 'e': out += '\x1b'; break;
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
+            case 'b':
+                out += '\b';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 'e':
+                out += '\x1b';
+                break;
+            case '"':
+                out += '"';
+                break;
+            case '\\':
+                out += '\\';
+                break;
             case 'u':
             case 'U': {
                 size_t digits = e == 'u' ? 4 : 8;
@@ -63,16 +79,21 @@ bool readBasicKey(std::string_view s, size_t& i, std::string& out) {
                 for (size_t k = 0; k < digits; ++k) {
                     char h = s[i++];
                     cp <<= 4;
-                    if (h >= '0' && h <= '9') cp |= static_cast<uint32_t>(h - '0');
-                    else if (h >= 'a' && h <= 'f') cp |= static_cast<uint32_t>(h - 'a' + 10);
-                    else if (h >= 'A' && h <= 'F') cp |= static_cast<uint32_t>(h - 'A' + 10);
-                    else return false;
+                    if (h >= '0' && h <= '9')
+                        cp |= static_cast<uint32_t>(h - '0');
+                    else if (h >= 'a' && h <= 'f')
+                        cp |= static_cast<uint32_t>(h - 'a' + 10);
+                    else if (h >= 'A' && h <= 'F')
+                        cp |= static_cast<uint32_t>(h - 'A' + 10);
+                    else
+                        return false;
                 }
                 if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
                 appendUtf8(out, cp);
                 break;
             }
-            default: return false;
+            default:
+                return false;
         }
     }
     return false;
@@ -158,8 +179,10 @@ void scanValue(std::string_view s, size_t i, Mode& mode, int& depth) {
             i = j + 1;
             continue;
         }
-        if (c == '[' || c == '{') ++depth;
-        else if ((c == ']' || c == '}') && depth > 0) --depth;
+        if (c == '[' || c == '{')
+            ++depth;
+        else if ((c == ']' || c == '}') && depth > 0)
+            --depth;
         ++i;
     }
 }
@@ -180,11 +203,14 @@ TomlLineScanner::TomlLineScanner(std::string_view text) {
         std::string_view raw = text.substr(start, end == std::string_view::npos ? text.size() - start : end - start);
         Line line;
         line.text = raw;
-        line.trimmed = UnicodeText::trimSpacesAndTabs(raw);
+        // A byte order mark, which some editors write, does not hide the first header.
+        std::string_view content = raw;
+        if (start == 0 && content.starts_with("\xEF\xBB\xBF")) content.remove_prefix(3);
+        line.trimmed = UnicodeText::trimSpacesAndTabs(content);
         std::string_view bare = withoutFinalCr(line.trimmed);
         if (mode != Mode::normal || depth > 0) {
             line.kind = Kind::continuation;
-            scanValue(raw, 0, mode, depth);
+            scanValue(content, 0, mode, depth);
         } else if (bare.empty() || bare[0] == '#') {
             line.kind = Kind::other;
         } else if (bare[0] == '[') {
@@ -193,12 +219,12 @@ TomlLineScanner::TomlLineScanner(std::string_view text) {
         } else {
             line.kind = Kind::statement;
             size_t i = 0;
-            auto key = readKey(raw, i);
-            if (key && i < raw.size() && raw[i] == '=') {
+            auto key = readKey(content, i);
+            if (key && i < content.size() && content[i] == '=') {
                 line.path = std::move(key);
-                scanValue(raw, i + 1, mode, depth);
+                scanValue(content, i + 1, mode, depth);
             } else {
-                scanValue(raw, 0, mode, depth);
+                scanValue(content, 0, mode, depth);
             }
         }
         m_lines.push_back(line);

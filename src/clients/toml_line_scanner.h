@@ -18,11 +18,11 @@
 // Lines are the text split at line feeds; a carriage return stays part of its
 // line. Key paths are the dotted keys unquoted ("a"."b c".d → a, b c, d).
 class TomlLineScanner {
-public:
+  public:
     enum class Kind { header, statement, continuation, other };
 
     struct Line {
-        std::string_view text;  // without its line feed
+        std::string_view text;     // without its line feed
         std::string_view trimmed;  // without spaces and tabs at both ends (a final "\r" kept)
         Kind kind = Kind::other;
         // header: the table's key path; statement: the dotted key before "=".
@@ -41,7 +41,7 @@ public:
     // `trimmed` is exactly "[" + dotted + "]", or the header's key path is `path`.
     static bool isHeaderOf(const Line& line, const std::string& dotted, const std::vector<std::string>& path);
 
-private:
+  private:
     std::vector<Line> m_lines;
     bool m_endsOpen = false;
 };

@@ -228,12 +228,14 @@ TEST(ClientsConfigure, CodexTableIsReplacedAtTheEndAndReadByTomllib) {
     TempHome home;
     auto codex = app(home, "chatgpt");
     Clients::configure(codex, kExe, kT1);
-    const std::string entry = "\n[mcp_servers.kestro-agent]\ncommand = \"/opt/kestro/bin/kestro-agent\"\nargs = [\"--mcp\"]\n";
+    const std::string entry =
+        "\n[mcp_servers.kestro-agent]\ncommand = \"/opt/kestro/bin/kestro-agent\"\nargs = [\"--mcp\"]\n";
     EXPECT_EQ(slurp(codex.configPath), entry);
     EXPECT_TRUE(backups(codex.configPath).empty());
 
-    const std::string keep = "# my settings\r\nmodel = \"o3\"\r\n\r\n[mcp_servers.\"other\"] # hand written\r\ncommand = "
-                             "\"/o\"\r\nargs = [\r\n  [\"x\"],\r\n]\r\n";
+    const std::string keep =
+        "# my settings\r\nmodel = \"o3\"\r\n\r\n[mcp_servers.\"other\"] # hand written\r\ncommand = "
+        "\"/o\"\r\nargs = [\r\n  [\"x\"],\r\n]\r\n";
     const std::string texts[] = {
         "# my settings\r\nmodel = \"o3\"\r\n\r\n[mcp_servers.kestro-agent]\r\ncommand = \"/old\"\r\n"
         "[mcp_servers.kestro-agent.env]\r\nT = \"1\"\r\n[mcp_servers.\"other\"] # hand written\r\ncommand = \"/o\"\r\n"
@@ -250,7 +252,8 @@ TEST(ClientsConfigure, CodexTableIsReplacedAtTheEndAndReadByTomllib) {
         EXPECT_EQ(slurp(codex.configPath), keep + entry);
         auto parsed = readWithPython("toml", codex.configPath);
         ASSERT_TRUE(parsed) << slurp(codex.configPath);
-        EXPECT_EQ((*parsed)["mcp_servers"], Json({{"kestro-agent", kEntry}, {"other", {{"command", "/o"}, {"args", {{"x"}}}}}}));
+        EXPECT_EQ((*parsed)["mcp_servers"],
+                  Json({{"kestro-agent", kEntry}, {"other", {{"command", "/o"}, {"args", {{"x"}}}}}}));
         EXPECT_TRUE(Clients::status(codex, kExe));
     }
     // The file the exact line rules alone would have produced is one tomllib refuses.
@@ -284,7 +287,8 @@ TEST(ClientsRemove, TakesOutOnlyTheEntryAndNeverCreatesAFile) {
     EXPECT_FALSE(fs::exists(codex.configPath));
     EXPECT_FALSE(fs::exists(cursor.configPath));
 
-    home.write(".codex/config.toml", "a = 1\n\n[mcp_servers.kestro-agent]\ncommand = \"k\"\n[mcp_servers.kestro]\nx = 1\n");
+    home.write(".codex/config.toml",
+               "a = 1\n\n[mcp_servers.kestro-agent]\ncommand = \"k\"\n[mcp_servers.kestro]\nx = 1\n");
     ::chmod(codex.configPath.c_str(), 0604);
     Clients::remove(codex);
     EXPECT_EQ(slurp(codex.configPath), "a = 1\n\n[mcp_servers.kestro]\nx = 1\n");

@@ -25,7 +25,9 @@ TEST(TomlBlock, FindsTheBodyOfOneServerTable) {
         {"blanks around the header", " \t[mcp_servers.kestro-agent]\t \na = 1\n", "a = 1\n"},
         {"env sub-table ends the body", "[mcp_servers.kestro-agent]\na = 1\n[mcp_servers.kestro-agent.env]\nb = 2",
          "a = 1"},
-        {"same header twice", "[mcp_servers.kestro-agent]\na = 1\n[x]\n[mcp_servers.kestro-agent]\nb = 2", "a = 1\nb = 2"},
+        {"same header twice", "[mcp_servers.kestro-agent]\na = 1\n[x]\n[mcp_servers.kestro-agent]\nb = 2",
+         "a = 1\nb = 2"},
+        {"after a byte order mark", "\xEF\xBB\xBF[mcp_servers.kestro-agent]\na = 1", "a = 1"},
         {"case-sensitive", "[MCP_servers.kestro-agent]\na = 1", std::nullopt},
         {"CR LF line ends", "[mcp_servers.kestro-agent]\r\na = 1\r\n[x]\r\n", "a = 1\r"},
         {"quoted keys", "[mcp_servers.\"kestro-agent\"]\na = 1\n['mcp_servers'.\"kestro\\u002Dagent\"]\nb = 2",
@@ -36,7 +38,8 @@ TEST(TomlBlock, FindsTheBodyOfOneServerTable) {
          "args = [\n  [\"a\"],\n]\nb = 1"},
         {"header text inside a multi-line string", "[mcp_servers.kestro-agent]\nd = \"\"\"\n[x]\n\"\"\"\nb = 1",
          "d = \"\"\"\n[x]\n\"\"\"\nb = 1"},
-        {"comment after a value holds no header", "[mcp_servers.kestro-agent]\na = [1] # [x\n[y]\nb = 1", "a = [1] # [x"},
+        {"comment after a value holds no header", "[mcp_servers.kestro-agent]\na = [1] # [x\n[y]\nb = 1",
+         "a = [1] # [x"},
     };
     for (const auto& c : cases) EXPECT_EQ(tomlBlock(c.text, "kestro-agent"), c.body) << c.what;
 }
@@ -50,22 +53,29 @@ struct RemoveCase {
 TEST(TomlRemoving, DropsServerTablesAndKeepsEveryOtherByte) {
     const std::string other = "[mcp_servers.other]\ncommand = \"o\"\n";
     const RemoveCase cases[] = {
-        {"preamble, table, env, other", "# mine\nmodel = \"m\"\n\n[mcp_servers.kestro-agent]\ncommand = \"k\"\n\n"
-                                        "[mcp_servers.kestro-agent.env]\nX = \"1\"\n" + other,
+        {"preamble, table, env, other",
+         "# mine\nmodel = \"m\"\n\n[mcp_servers.kestro-agent]\ncommand = \"k\"\n\n"
+         "[mcp_servers.kestro-agent.env]\nX = \"1\"\n" +
+             other,
          "# mine\nmodel = \"m\"\n\n" + other},
         {"absent key: only the final line feeds shrink", "a = 1\n\n\n", "a = 1\n"},
         {"no final line feed stays without", "a = 1", "a = 1"},
         {"only removed tables", "[mcp_servers.kestro-agent]\na = 1\n[mcp_servers.kestro-agent.env]\n", ""},
         {"three line feeds after the last kept line", other + "\n\n[mcp_servers.kestro-agent]\na = 1\n", other},
-        {"other sub-tables of the key stay", "[mcp_servers.kestro-agent.tools]\nx = 1\n", "[mcp_servers.kestro-agent.tools]\nx = 1\n"},
-        {"CR LF header", "a = 1\r\n[mcp_servers.kestro-agent]\r\ncommand = \"k\"\r\n" "[b]\r\n", "a = 1\r\n[b]\r\n"},
+        {"other sub-tables of the key stay", "[mcp_servers.kestro-agent.tools]\nx = 1\n",
+         "[mcp_servers.kestro-agent.tools]\nx = 1\n"},
+        {"CR LF header",
+         "a = 1\r\n[mcp_servers.kestro-agent]\r\ncommand = \"k\"\r\n"
+         "[b]\r\n",
+         "a = 1\r\n[b]\r\n"},
         {"quoted key with a comment", "[mcp_servers.\"kestro-agent\"] # x\na = 1\n" + other, other},
         {"multi-line array leaves nothing behind", "[mcp_servers.kestro-agent]\nargs = [\n  [\"--mcp\"],\n]\n" + other,
          other},
-        {"inline table under [mcp_servers]", "[mcp_servers]\nkestro-agent = { command = \"k\" }\nother = { command = \"o\" }\n",
+        {"inline table under [mcp_servers]",
+         "[mcp_servers]\nkestro-agent = { command = \"k\" }\nother = { command = \"o\" }\n",
          "[mcp_servers]\nother = { command = \"o\" }\n"},
-        {"dotted keys at the root, spanning lines", "mcp_servers.kestro-agent.args = [\n  \"--mcp\",\n]\nmodel = \"m\"\n",
-         "model = \"m\"\n"},
+        {"dotted keys at the root, spanning lines",
+         "mcp_servers.kestro-agent.args = [\n  \"--mcp\",\n]\nmodel = \"m\"\n", "model = \"m\"\n"},
         {"a statement of a kept sub-table stays", "[mcp_servers.kestro-agent.tools]\nkestro-agent = 1\n",
          "[mcp_servers.kestro-agent.tools]\nkestro-agent = 1\n"},
     };
@@ -79,7 +89,8 @@ TEST(TomlString, EscapesWhatABasicStringCannotHoldAndTomllibReadsItBack) {
     TempHome home;
     const std::string paths[] = {"/opt/a \"b\"/k", "/opt/c\\d/k", "/opt/e\nf\x7f/k", "/opt/été ✓/k"};
     std::string text;
-    for (size_t i = 0; i < std::size(paths); ++i) text += "p" + std::to_string(i) + " = " + Clients::tomlString(paths[i]) + "\n";
+    for (size_t i = 0; i < std::size(paths); ++i)
+        text += "p" + std::to_string(i) + " = " + Clients::tomlString(paths[i]) + "\n";
     std::string file = home.write("strings.toml", text);
     auto parsed = readWithPython("toml", file);
     ASSERT_TRUE(parsed) << text;
