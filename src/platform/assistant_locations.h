@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Where each known AI assistant keeps its program and its configuration file,
+// per desktop system. Only the places live here; what the assistants are called
+// and how their files are written belongs to the assistant catalogue.
+//
+// A path that begins with "~" is under the user's home folder: the home is
+// joined to the text after the "~" without a separator ("~/.codex").
+namespace AssistantLocations {
+
+enum class System { linuxDesktop, macOS };
+
+#ifdef __APPLE__
+inline constexpr System kCurrent = System::macOS;
+#else
+inline constexpr System kCurrent = System::linuxDesktop;
+#endif
+
+struct Location {
+    std::string key;                    // the catalogue key it belongs to
+    std::vector<std::string> appPaths;  // any of them existing means installed
+    std::string configPath;
+};
+
+// The locations of `system`, one per assistant the agent knows.
+const std::vector<Location>& table(System system);
+
+// `path` with a leading "~" replaced by `home`.
+std::string resolve(const std::string& path, const std::string& home);
+
+}  // namespace AssistantLocations
