@@ -371,8 +371,4 @@ std::string iso(std::chrono::sys_seconds date) {
     return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
-std::string iso(std::chrono::system_clock::time_point date) {
-    return iso(std::chrono::floor<std::chrono::seconds>(date));
-}
-
 }  // namespace Local

@@ -54,7 +54,6 @@ std::string stemAsPrompt(const std::string& name);
 
 // ISO 8601 in UTC with whole seconds, e.g. 2026-12-08T12:02:07Z.
 std::string iso(std::chrono::sys_seconds date);
-std::string iso(std::chrono::system_clock::time_point date);
 
 // Last path component and extension (lower-cased, no dot) of a path, as the
 // listing and the tools see them.
