@@ -26,11 +26,18 @@ struct BenchFolder {
         for (int i = 0; i < count; ++i) {
             std::string name;
             switch (i % 4) {
-                case 0: name = "plan_" + std::to_string(i); break;
-                case 1: name = "SEQ07_Plan " + std::to_string(i) + " - take" + std::to_string(i % 7); break;
-                case 2: name = "P" + std::to_string(i % 1000) + "_forum-nuit_" + std::to_string(i); break;
-                default: name = "référence décor " + std::string(1, static_cast<char>('a' + i % 26)) + "-" +
-                                std::to_string(i);
+                case 0:
+                    name = "plan_" + std::to_string(i);
+                    break;
+                case 1:
+                    name = "SEQ07_Plan " + std::to_string(i) + " - take" + std::to_string(i % 7);
+                    break;
+                case 2:
+                    name = "P" + std::to_string(i % 1000) + "_forum-nuit_" + std::to_string(i);
+                    break;
+                default:
+                    name =
+                        "référence décor " + std::string(1, static_cast<char>('a' + i % 26)) + "-" + std::to_string(i);
             }
             std::string p = path + "/" + name + exts[i % 8];
             int fd = ::open(p.c_str(), O_CREAT | O_WRONLY, 0644);

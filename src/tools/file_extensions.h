@@ -9,8 +9,8 @@
 inline const std::vector<std::string> kImageExts = {"jpg", "jpeg", "png", "webp", "gif"};
 inline const std::vector<std::string> kVideoExts = {"mp4", "mov", "webm", "m4v", "mkv", "avi"};
 inline const std::vector<std::string> kAudioExts = {"mp3", "wav", "m4a", "aac", "flac", "ogg"};
-inline const std::vector<std::string> kDocExts = {"pdf",  "txt",  "md",   "docx", "pptx", "xlsx",
-                                                  "csv",  "json", "srt",  "vtt",  "psd",  "ai"};
+inline const std::vector<std::string> kDocExts = {"pdf", "txt",  "md",  "docx", "pptx", "xlsx",
+                                                  "csv", "json", "srt", "vtt",  "psd",  "ai"};
 // What a storyboard plan takes: no gif, no mkv or avi.
 inline const std::vector<std::string> kPlanExts = {"jpg", "jpeg", "png", "webp", "mp4", "mov", "webm", "m4v"};
 // What an asset card takes as its picture: no gif.

@@ -166,7 +166,8 @@ const icu::Collator* sharedCollator() {
 std::string sortKey(const icu::Collator& collator, const std::string& name) {
     icu::UnicodeString text = icu::UnicodeString::fromUTF8(name);
     std::string key(64, '\0');
-    int32_t needed = collator.getSortKey(text, reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
+    int32_t needed =
+        collator.getSortKey(text, reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
     if (needed > static_cast<int32_t>(key.size())) {
         key.resize(static_cast<size_t>(needed));
         needed = collator.getSortKey(text, reinterpret_cast<uint8_t*>(key.data()), needed);

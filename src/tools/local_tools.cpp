@@ -116,13 +116,12 @@ std::vector<ToolDef> buildDefs() {
         ToolDef{
             .name = "fill_sequence_from_folder",
             .title = "Remplir les plans d'une séquence depuis un dossier du Mac",
-            .description =
-                "Pose les images/vidéos d'un dossier de CET ordinateur sur les plans d'une séquence, en "
-                "appariant chaque fichier au plan par le NUMÉRO trouvé dans son nom (plan_03.jpg, "
-                "03_forum.png, P3.jpg → plan 3). Les plans manquants sont ignorés (ou créés si "
-                "`create_missing_plans` est vrai, avec le nom de fichier comme texte). Appelle d'abord "
-                "list_local_files pour vérifier l'appariement, et récapitule avant d'envoyer si plus de 10 "
-                "fichiers.",
+            .description = "Pose les images/vidéos d'un dossier de CET ordinateur sur les plans d'une séquence, en "
+                           "appariant chaque fichier au plan par le NUMÉRO trouvé dans son nom (plan_03.jpg, "
+                           "03_forum.png, P3.jpg → plan 3). Les plans manquants sont ignorés (ou créés si "
+                           "`create_missing_plans` est vrai, avec le nom de fichier comme texte). Appelle d'abord "
+                           "list_local_files pour vérifier l'appariement, et récapitule avant d'envoyer si plus de 10 "
+                           "fichiers.",
             .schema = schema(
                 {
                     {"directory", str("Dossier sur le Mac")},
@@ -146,6 +145,7 @@ struct Route {
 };
 
 // In catalogue order; the first exact match runs.
+// clang-format off
 constexpr Route kRoutes[] = {
     {"list_local_files", listLocalFiles},
     {"upload_file_to_plan", uploadFileToPlan},
@@ -154,6 +154,7 @@ constexpr Route kRoutes[] = {
     {"upload_file_to_media", uploadFileToMedia},
     {"fill_sequence_from_folder", fillSequenceFromFolder},
 };
+// clang-format on
 
 }  // namespace
 

@@ -52,9 +52,10 @@ TEST(LocalCatalogue, ManifestOverridesOnlyPresentationWithTheRightTypes) {
     Json customSchema{{"type", "object"}, {"properties", Json::object()}};
     Manifest m;
     m.tools["list_local_files"] = Json{{"name", "list_local_files"}, {"title", "Nouveau titre"}, {"readOnly", false}};
-    m.tools["upload_file_to_plan"] = Json{{"title", 12}, {"description", "Autre texte"}, {"readOnly", "true"},
-                                          {"inputSchema", customSchema}};
-    m.tools["upload_file_to_media"] = Json{{"description", nullptr}, {"inputSchema", Json::array()}, {"readOnly", true}};
+    m.tools["upload_file_to_plan"] =
+        Json{{"title", 12}, {"description", "Autre texte"}, {"readOnly", "true"}, {"inputSchema", customSchema}};
+    m.tools["upload_file_to_media"] =
+        Json{{"description", nullptr}, {"inputSchema", Json::array()}, {"readOnly", true}};
     m.tools["fill_sequence_from_folder"] = Json::array({1, 2});
     m.tools["list_workspaces"] = Json{{"title", "pas local"}};
     m.tools["List_Local_Files"] = Json{{"title", "casse"}};
@@ -88,9 +89,10 @@ TEST(LocalCatalogue, ToolErrorsBecomeErrorResultsWithoutStructuredContent) {
     TempHome home;
     Server s;
     Json r = s.server.callTool(Json{{"name", "list_local_files"}, {"arguments", "not an object"}});
-    EXPECT_EQ(r, (Json{{"content", Json::array({Json{{"type", "text"},
-                                                     {"text", "Erreur dir_not_found : Dossier introuvable : "}}})},
-                       {"isError", true}}));
+    EXPECT_EQ(r,
+              (Json{{"content",
+                     Json::array({Json{{"type", "text"}, {"text", "Erreur dir_not_found : Dossier introuvable : "}}})},
+                    {"isError", true}}));
     Json w = s.server.callTool(Json{{"name", "upload_file_to_plan"}, {"arguments", {{"plan_id", 1}}}});
     EXPECT_EQ(w["isError"], true);
     EXPECT_EQ(w["content"][0]["text"].get<std::string>().rfind("Erreur not_available : ", 0), 0u);

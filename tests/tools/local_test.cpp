@@ -1,8 +1,8 @@
 // The file layer under the local tools, on real temporary folders.
 #include "tools/local.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -156,9 +156,9 @@ TEST(LocalList, FiltersHiddenFilesSubFoldersAndExtensionsInBrowserOrder) {
 TEST(LocalList, OrderIgnoresCaseAndComparesDigitRunsByValue) {
     TempHome home;
     Folder dir(home);
-    for (const char* n : {"b.png", "Plan_3.png", "plan_3.PNG", "plan_20.png", "A.png", "plan_100.png", "plan_3a.png",
-                          "plan_1.png", "éa.png", "ea.png", "Z.png", "shot_99999999999999999999999.png",
-                          "shot_100000000000000000000000.png"})
+    for (const char* n :
+         {"b.png", "Plan_3.png", "plan_3.PNG", "plan_20.png", "A.png", "plan_100.png", "plan_3a.png", "plan_1.png",
+          "éa.png", "ea.png", "Z.png", "shot_99999999999999999999999.png", "shot_100000000000000000000000.png"})
         dir.file(n);
     auto got = names(Local::list(dir.path, {"png"}).second);
     ASSERT_EQ(got.size(), 13u);
@@ -196,8 +196,7 @@ TEST(LocalList, LinksAreFollowedAndDanglingOnesSkipped) {
 
     // A link to a folder is a folder to list.
     fs::create_symlink(elsewhere.path, dir.path + "/ailleurs-link");
-    EXPECT_EQ(names(Local::list(dir.path + "/ailleurs-link", {"mp4"}).second),
-              (std::vector<std::string>{"real.mp4"}));
+    EXPECT_EQ(names(Local::list(dir.path + "/ailleurs-link", {"mp4"}).second), (std::vector<std::string>{"real.mp4"}));
 }
 
 TEST(LocalList, MissingFoldersFilesAndOddPathsAreNotFound) {
@@ -257,8 +256,8 @@ TEST(LocalList, UnreadableFoldersListNothing) {
 TEST(LocalList, NonAsciiNamesAreKeptAsTheyAre) {
     TempHome home;
     Folder dir(home, "Séquence 07 — nuit");
-    const std::string composed = "\u00e9t\u00e9.png";       // été, precomposed
-    const std::string decomposed = "e\u0301te\u0301.png";   // été, combining accents
+    const std::string composed = "\u00e9t\u00e9.png";      // été, precomposed
+    const std::string decomposed = "e\u0301te\u0301.png";  // été, combining accents
     for (const std::string& n : {composed, decomposed, std::string("🎬 plan 4.PNG"), std::string("プラン12.png"),
                                  std::string("plan\u200b5.png")})
         dir.file(n);
@@ -336,11 +335,13 @@ TEST(LocalNames, PlanNumberGuesses) {
         {"shot.mp4", std::nullopt},  // the extension is not part of the name's number
         {".hidden", std::nullopt},
         {"", std::nullopt},
-        {"plan_\u0663.jpg", std::nullopt},                // an Arabic-Indic digit is matched but is no ASCII number
+        {"plan_\u0663.jpg", std::nullopt},  // an Arabic-Indic digit is matched but is no ASCII number
         {"\u0663 plan_4.jpg", 4},
         {"🎬 plan 4.PNG", 4},
         {"プラン12.png", 12},
-        {"bad\xff\xfe" "7.png", 7},
+        {"bad\xff\xfe"
+         "7.png",
+         7},
     };
     for (const auto& c : cases) EXPECT_EQ(Local::planNumber(c.name), c.number) << c.name;
 }

@@ -18,9 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<std::string> kOrder = {"list_local_files",        "upload_file_to_plan",
-                                         "upload_file_to_assets",   "upload_folder_to_assets",
-                                         "upload_file_to_media",    "fill_sequence_from_folder"};
+const std::vector<std::string> kOrder = {"list_local_files",      "upload_file_to_plan",
+                                         "upload_file_to_assets", "upload_folder_to_assets",
+                                         "upload_file_to_media",  "fill_sequence_from_folder"};
 
 // A server that is never run: the tools only need it to reach the service.
 struct Server {
@@ -168,19 +168,21 @@ TEST(ListLocalFiles, TypeWordsAndPlanNumbers) {
 TEST(ListLocalFiles, OnlyMissingFoldersAreErrors) {
     TempHome home;
     Server s;
-    for (Json args : {Json::object(), Json{{"directory", nullptr}}, Json{{"directory", Json::array()}},
-                      Json{{"directory", ""}}}) {
+    for (Json args :
+         {Json::object(), Json{{"directory", nullptr}}, Json{{"directory", Json::array()}}, Json{{"directory", ""}}}) {
         ToolError e = thrown([&] { LocalTools::run("list_local_files", args, s.server); });
         EXPECT_EQ(e.code, "dir_not_found") << args;
         EXPECT_EQ(e.message, "Dossier introuvable : ") << args;
     }
-    EXPECT_EQ(thrown([&] { LocalTools::run("list_local_files", {{"directory", "~/nope"}}, s.server); }).message,
+    EXPECT_EQ(thrown([&] {
+                  LocalTools::run("list_local_files", {{"directory", "~/nope"}}, s.server);
+              }).message,
               "Dossier introuvable : " + home.path() + "/nope");
 }
 
 TEST(LocalToolArgs, SharedConventions) {
-    Json args{{"plan_id", "42"}, {"workspace_id", 3.0}, {"sequence_id", "x"}, {"name", ""},
-              {"prompt", " texte "}, {"card_id", "7"}, {"folder_id", true}, {"path", 12}};
+    Json args{{"plan_id", "42"},     {"workspace_id", 3.0}, {"sequence_id", "x"}, {"name", ""},
+              {"prompt", " texte "}, {"card_id", "7"},      {"folder_id", true},  {"path", 12}};
     EXPECT_EQ(LocalToolArgs::requiredId(args, "plan_id"), 42);
     EXPECT_EQ(LocalToolArgs::requiredId(args, "workspace_id"), 3);
     for (const char* key : {"sequence_id", "absent_id"}) {
