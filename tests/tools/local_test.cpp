@@ -177,6 +177,23 @@ TEST(LocalList, OrderIgnoresCaseAndComparesDigitRunsByValue) {
     EXPECT_EQ(got.back(), "Z.png");
 }
 
+TEST(LocalList, NamesEqualButForCaseKeepTheDirectoryOrder) {
+    TempHome home;
+    Folder dir(home);
+    for (const char* n : {"plan_3.png", "PLAN_3.png", "Plan_3.PNG", "plan_3.Png", "pLaN_3.pNg", "a.png", "z.png"})
+        dir.file(n);
+    std::vector<std::string> listingOrder;
+    for (const auto& entry : fs::directory_iterator(dir.path)) {
+        std::string n = entry.path().filename().string();
+        if (n != "a.png" && n != "z.png") listingOrder.push_back(n);
+    }
+    auto got = names(Local::list(dir.path, {"png"}).second);
+    ASSERT_EQ(got.size(), 7u);
+    EXPECT_EQ(got.front(), "a.png");
+    EXPECT_EQ(got.back(), "z.png");
+    EXPECT_EQ(std::vector<std::string>(got.begin() + 1, got.end() - 1), listingOrder) << "a stable sort";
+}
+
 TEST(LocalList, LinksAreFollowedAndDanglingOnesSkipped) {
     TempHome home;
     Folder dir(home);
@@ -339,9 +356,7 @@ TEST(LocalNames, PlanNumberGuesses) {
         {"\u0663 plan_4.jpg", 4},
         {"🎬 plan 4.PNG", 4},
         {"プラン12.png", 12},
-        {"bad\xff\xfe"
-         "7.png",
-         7},
+        {"bad\xff\xfe\x37.png", 7},  // not UTF-8, then the digit 7
     };
     for (const auto& c : cases) EXPECT_EQ(Local::planNumber(c.name), c.number) << c.name;
 }
