@@ -332,12 +332,28 @@ std::optional<int> planNumber(const std::string& name) {
     // digit or none at all, and the latter need no regex work.
     if (isAscii(stem) && std::none_of(stem.begin(), stem.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(stem);
-    for (const auto& pattern : planPatterns().byOrder) {
+    // One matcher per pattern and thread, pointed at each new name, and the
+    // name's text kept beside them so that no matcher ever holds freed text:
+    // the patterns are shared, a matcher is not.
+    thread_local struct {
+        icu::UnicodeString text;
+        std::unique_ptr<icu::RegexMatcher> byOrder[3];
+    } mine;
+    mine.text = icu::UnicodeString::fromUTF8(stem);
+    for (size_t i = 0; i < 3; ++i) {
+        const auto& pattern = planPatterns().byOrder[i];
         if (!pattern) continue;
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::RegexMatcher> matcher(pattern->matcher(text, status));
-        if (U_FAILURE(status) || !matcher->find(status) || U_FAILURE(status)) continue;
+        if (!mine.byOrder[i]) {
+            mine.byOrder[i].reset(pattern->matcher(status));
+            if (U_FAILURE(status)) {
+                mine.byOrder[i].reset();
+                continue;
+            }
+        }
+        icu::RegexMatcher* matcher = mine.byOrder[i].get();
+        matcher->reset(mine.text);
+        if (!matcher->find(status) || U_FAILURE(status)) continue;
         icu::UnicodeString group = matcher->group(1, status);
         if (U_FAILURE(status)) continue;
         if (auto number = asciiNumber(group)) return number;
