@@ -121,10 +121,11 @@ Json MCPServer::rpcError(const Json& id, int code, const std::string& message) {
     return Json{{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
 }
 
-Json MCPServer::toolText(const Json& value, bool isError) {
+Json MCPServer::toolText(Json value, bool isError) {
     std::string text = value.is_string() ? value.get<std::string>() : JSON::encode(value, true);
-    Json out{{"content", Json::array({Json{{"type", "text"}, {"text", text}}})}, {"isError", isError}};
-    if (!isError && value.is_object()) out["structuredContent"] = value;
+    Json out{{"content", Json::array({Json{{"type", "text"}, {"text", std::move(text)}}})}, {"isError", isError}};
+    // Moved, not copied: a listing of thousands of files is the common case.
+    if (!isError && value.is_object()) out["structuredContent"] = std::move(value);
     return out;
 }
 

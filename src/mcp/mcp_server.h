@@ -36,7 +36,7 @@ public:
 
     static Json result(const Json& id, Json value);
     static Json rpcError(const Json& id, int code, const std::string& message);
-    static Json toolText(const Json& value, bool isError = false);
+    static Json toolText(Json value, bool isError = false);
 
     std::string instructions() const;
     void log(const std::string& text);
