@@ -29,6 +29,7 @@ MCPServer::MCPServer(AgentConfig config, std::istream& in, std::ostream& out, st
     : cfg(std::move(config)), m_in(in), m_out(out), m_err(err) {}
 
 int MCPServer::run() {
+    manifest = Manifest::load(cfg.baseUrl, 3);
     log(std::string("démarré v") + kAppVersion + " — " + cfg.baseUrl + " — token " +
         (cfg.isLoggedIn() ? "présent" : "ABSENT") + " — manifeste " + (manifest ? "serveur" : "intégré"));
     std::string line;
