@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <optional>
@@ -54,6 +56,26 @@ public:
     Json remoteCallRaw(const std::string& name, const Json& args);
     Json remoteData(const std::string& name, const Json& args);
 
+    // Sends one local file to the service: an upload slot from request_upload,
+    // the bytes PUT to its address straight from disk, then finalize_upload
+    // with `finalize` (given the slot's "upload_id"). Returns finalize_upload's
+    // data; throws ToolError. `onBytes` hears of the bytes sent during the PUT.
+    using ByteProgress = std::function<void(uint64_t sent, uint64_t total)>;
+    Json uploadFile(const std::string& path, std::optional<int64_t> workspaceId, std::optional<int64_t> planId,
+                    const Json& finalize, const ByteProgress& onBytes = {});
+
+    // Progress of the tool call under way, for an assistant that asked for it
+    // with "_meta.progressToken": writes one "notifications/progress" message.
+    // Does nothing when the call carries no token, so a call without one still
+    // gets exactly one line in reply.
+    void reportProgress(double progress, std::optional<double> total, const std::string& message);
+    bool wantsProgress() const { return m_progressToken.has_value(); }
+
+    // A ByteProgress that reports the bytes sent as progress of the current
+    // call, a few times a second at most (and once at the end); empty when the
+    // call carries no progress token.
+    ByteProgress throttledByteProgress(const std::string& fileName);
+
     AgentConfig cfg;
     std::optional<Json> remoteToolsCache;
     std::optional<Manifest> manifest;
@@ -66,4 +88,5 @@ private:
     std::ostream& m_out;
     std::ostream& m_err;
     bool m_outputClosed = false;
+    std::optional<Json> m_progressToken;  // of the tools/call being handled
 };

@@ -2,6 +2,23 @@
 #include "mcp/mcp_server.h"
 #include "tools/local_tools.h"
 
+namespace {
+
+// MCP lets a caller ask for progress with a string or integer token under
+// "_meta"; the token is only valid for the call that carried it.
+struct ProgressTokenScope {
+    std::optional<Json>& slot;
+    ProgressTokenScope(std::optional<Json>& target, const Json& params) : slot(target) {
+        auto meta = params.find("_meta");
+        if (meta == params.end() || !meta->is_object()) return;
+        auto token = meta->find("progressToken");
+        if (token != meta->end() && (token->is_string() || token->is_number_integer())) slot = *token;
+    }
+    ~ProgressTokenScope() { slot.reset(); }
+};
+
+}  // namespace
+
 // Call routing: a local tool runs here, anything else goes to the service.
 // Whatever is thrown becomes a tool result, never a JSON-RPC error, so the
 // assistant can show the message to the user.
@@ -10,6 +27,7 @@ Json MCPServer::callTool(const Json& params) {
     std::string name = (nameIt != params.end() && nameIt->is_string()) ? nameIt->get<std::string>() : "";
     auto argsIt = params.find("arguments");
     Json args = (argsIt != params.end() && argsIt->is_object()) ? *argsIt : Json::object();
+    ProgressTokenScope scope(m_progressToken, params);
     try {
         if (LocalTools::names().count(name)) return toolText(LocalTools::run(name, args, *this));
         return remoteCallRaw(name, args);
