@@ -207,7 +207,8 @@ HopOutcome perform(CURL* curl, const Hop& hop, const Limits& limits, Clock::time
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.idleSeconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left));
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    // No compressed encodings are asked for: the replies are small JSON, which
+    // a server may spend more time compressing than the transfer would take.
     curl_easy_setopt(curl, CURLOPT_USERAGENT, (std::string("kestro-agent/") + kAppVersion).c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Sink::write);

@@ -44,7 +44,6 @@ std::optional<std::string> fetch(const std::string& url, double timeoutSeconds) 
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(curl, CURLOPT_USERAGENT, (std::string("kestro-agent/") + kAppVersion).c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Body::write);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
