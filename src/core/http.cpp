@@ -356,8 +356,8 @@ HTTPResult request(const std::string& method, const std::string& url, const Head
             eraseIgnoringCase(hop.headers, "Content-Length");
         }
         hop.url = outcome.redirectUrl;
-        // Credentials go only where the caller sent them; any other place gets
-        // the request without them, even when the chain leads back later.
+        // Credentials go only to the scheme, host and port the caller sent
+        // them to; a hop anywhere else goes without them.
         eraseIgnoringCase(hop.headers, "Authorization");
         if (*next == *origin) {
             for (const auto& [name, value] : headers)
