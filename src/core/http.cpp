@@ -207,7 +207,8 @@ HopOutcome perform(CURL* curl, const Hop& hop, const Limits& limits, Clock::time
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.idleSeconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left));
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    // No compressed encodings are asked for: the replies are small JSON, which
+    // a server may spend more time compressing than the transfer would take.
     curl_easy_setopt(curl, CURLOPT_USERAGENT, (std::string("kestro-agent/") + kAppVersion).c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Sink::write);
@@ -355,8 +356,8 @@ HTTPResult request(const std::string& method, const std::string& url, const Head
             eraseIgnoringCase(hop.headers, "Content-Length");
         }
         hop.url = outcome.redirectUrl;
-        // Credentials go only where the caller sent them; any other place gets
-        // the request without them, even when the chain leads back later.
+        // Credentials go only to the scheme, host and port the caller sent
+        // them to; a hop anywhere else goes without them.
         eraseIgnoringCase(hop.headers, "Authorization");
         if (*next == *origin) {
             for (const auto& [name, value] : headers)

@@ -34,7 +34,9 @@ std::optional<std::string> fetch(const std::string& url, double timeoutSeconds) 
     CurlHandle handle;  // a handle of its own: a short-lived exchange with its own limits
     CURL* curl = handle.get();
     if (!curl) return std::nullopt;
-    long timeoutMs = std::max(1L, static_cast<long>(timeoutSeconds * 1000));
+    // A nonsensical wait (negative, not a number) still gets a bounded one.
+    double seconds = timeoutSeconds > 0 ? std::min(timeoutSeconds, 3600.0) : 0.001;
+    long timeoutMs = std::max(1L, static_cast<long>(seconds * 1000));
     Body body;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -44,7 +46,6 @@ std::optional<std::string> fetch(const std::string& url, double timeoutSeconds) 
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(curl, CURLOPT_USERAGENT, (std::string("kestro-agent/") + kAppVersion).c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Body::write);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);

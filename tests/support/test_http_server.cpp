@@ -4,18 +4,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 TestHttpServer::TestHttpServer(const Routes& routes) {
     // Stopping waits for connections kept alive by the client under test to
     // time out; a short wait keeps every test that starts a server quick.
     m_server.set_keep_alive_timeout(1);
+    m_server.set_tcp_nodelay(true);  // headers and body leave at once, as from a real service
     routes(m_server);
     m_port = m_server.bind_to_any_port("127.0.0.1");
     if (m_port <= 0) throw std::runtime_error("test server: no port on 127.0.0.1");
-    // The socket already listens: connections made before the thread runs
-    // wait in the backlog.
     m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    // The socket already listens, but a stop() issued before the loop runs
+    // would be lost and leave the loop running for ever.
+    for (int i = 0; i < 5000 && !m_server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 TestHttpServer::~TestHttpServer() {
