@@ -108,7 +108,7 @@ TEST(LocalToolsProcess, ListLocalFilesAnswersAsTextAndStructuredContent) {
 
     Json upload = reply(s.replies[4])["result"];
     EXPECT_EQ(upload["isError"], true);
-    EXPECT_EQ(textOf(upload).rfind("Erreur not_available : ", 0), 0u);
+    EXPECT_EQ(textOf(upload).rfind("Erreur not_logged_in : ", 0), 0u) << "a logged-out agent sends nothing";
 
     // A name differing only in case is not local: it goes to the service,
     // which a logged-out agent cannot reach.

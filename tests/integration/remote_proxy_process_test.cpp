@@ -12,6 +12,7 @@
 #include "core/json.h"
 #include "mcp/manifest.h"
 #include "temp_home.h"
+#include "tools/local_tools.h"
 #include "test_http_server.h"
 
 namespace {
@@ -106,10 +107,12 @@ std::string errorText(const Json& reply) {
     return reply["result"]["content"][0].value("text", "");
 }
 
-// The last `n` entries of a tools/list reply: where the service's tools go.
+// The last `n` entries of a tools/list reply after the local tools: where the
+// service's tools go. Empty when the service contributed fewer than `n`.
 Json lastTools(const Json& reply, size_t n) {
     const Json& all = reply["result"]["tools"];
-    if (!all.is_array() || all.size() < n) return Json::array();
+    size_t local = LocalTools::defs().size();
+    if (!all.is_array() || all.size() < local + n) return Json::array();
     return Json(std::vector<Json>(all.end() - static_cast<std::ptrdiff_t>(n), all.end()));
 }
 

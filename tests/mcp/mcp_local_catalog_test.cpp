@@ -95,7 +95,8 @@ TEST(LocalCatalogue, ToolErrorsBecomeErrorResultsWithoutStructuredContent) {
                     {"isError", true}}));
     Json w = s.server.callTool(Json{{"name", "upload_file_to_plan"}, {"arguments", {{"plan_id", 1}}}});
     EXPECT_EQ(w["isError"], true);
-    EXPECT_EQ(w["content"][0]["text"].get<std::string>().rfind("Erreur not_available : ", 0), 0u);
+    EXPECT_EQ(w["content"][0]["text"], "Erreur file_not_found : Fichier introuvable : ");
+    EXPECT_FALSE(w.contains("structuredContent"));
 
     touch(home.path() + "/d/plan_1.png");
     Json ok = s.server.callTool(Json{{"name", "list_local_files"}, {"arguments", {{"directory", "~/d"}}}});
