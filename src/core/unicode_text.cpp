@@ -10,9 +10,15 @@ namespace {
 
 bool isSpaceOrTab(UChar32 c) { return c == '\t' || (c >= 0 && u_charType(c) == U_SPACE_SEPARATOR); }
 
-}  // namespace
+bool isSpaceOrLineBreak(UChar32 c) {
+    if (c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85) return true;
+    if (c < 0) return false;
+    int8_t type = u_charType(c);
+    return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
+}
 
-std::string_view trimSpacesAndTabs(std::string_view text) {
+template <typename IsTrimmed>
+std::string_view trimmed(std::string_view text, IsTrimmed isTrimmed) {
     if (text.size() > INT32_MAX) return text;  // beyond ICU's offsets; such a line is never valid JSON anyway
     const auto* s = reinterpret_cast<const uint8_t*>(text.data());
     int32_t length = static_cast<int32_t>(text.size());
@@ -21,7 +27,7 @@ std::string_view trimSpacesAndTabs(std::string_view text) {
         int32_t next = start;
         UChar32 c;
         U8_NEXT(s, next, length, c);
-        if (!isSpaceOrTab(c)) break;
+        if (!isTrimmed(c)) break;
         start = next;
     }
     int32_t end = length;
@@ -29,10 +35,16 @@ std::string_view trimSpacesAndTabs(std::string_view text) {
         int32_t prev = end;
         UChar32 c;
         U8_PREV(s, start, prev, c);
-        if (!isSpaceOrTab(c)) break;
+        if (!isTrimmed(c)) break;
         end = prev;
     }
     return text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
 }
+
+}  // namespace
+
+std::string_view trimSpacesAndTabs(std::string_view text) { return trimmed(text, isSpaceOrTab); }
+
+std::string_view trimWhitespaceAndLineBreaks(std::string_view text) { return trimmed(text, isSpaceOrLineBreak); }
 
 }  // namespace UnicodeText

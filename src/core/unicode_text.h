@@ -10,4 +10,9 @@ namespace UnicodeText {
 // and carriage returns are kept. Bytes that are not UTF-8 stop the trimming.
 std::string_view trimSpacesAndTabs(std::string_view text);
 
+// `text` without white space and line breaks at both ends: the above, plus
+// line feeds, carriage returns, vertical tabs, form feeds, NEL and the Unicode
+// line and paragraph separators.
+std::string_view trimWhitespaceAndLineBreaks(std::string_view text);
+
 }  // namespace UnicodeText

@@ -19,44 +19,12 @@
 #include <string_view>
 
 #include "core/tool_error.h"
+#include "core/unicode_text.h"
 #include "platform/platform_paths.h"
 #include "tools/file_extensions.h"
 
 namespace Local {
 namespace {
-
-// White space and line breaks as a text field would strip them: every Unicode
-// space separator, tab, the line feed family, NEL and the line and paragraph
-// separators.
-bool isSpaceOrLineBreak(UChar32 c) {
-    if (c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85) return true;
-    if (c < 0) return false;
-    int8_t type = u_charType(c);
-    return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
-}
-
-std::string_view trimmed(std::string_view text) {
-    if (text.size() > INT32_MAX) return text;
-    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
-    int32_t length = static_cast<int32_t>(text.size());
-    int32_t start = 0;
-    while (start < length) {
-        int32_t next = start;
-        UChar32 c;
-        U8_NEXT(s, next, length, c);
-        if (!isSpaceOrLineBreak(c)) break;
-        start = next;
-    }
-    int32_t end = length;
-    while (end > start) {
-        int32_t prev = end;
-        UChar32 c;
-        U8_PREV(s, start, prev, c);
-        if (!isSpaceOrLineBreak(c)) break;
-        end = prev;
-    }
-    return text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
-}
 
 // Purely textual: ".." is resolved against the components before it, not
 // against the disk, so the result never depends on where links point.
@@ -239,7 +207,7 @@ std::optional<int> asciiNumber(const icu::UnicodeString& digits) {
 }  // namespace
 
 std::string expand(const std::string& path) {
-    std::string text(trimmed(path));
+    std::string text(UnicodeText::trimWhitespaceAndLineBreaks(path));
     if (text.rfind("file://", 0) == 0) text.erase(0, 7);
     if (!text.empty() && text[0] == '~') text = PlatformPaths::home() + text.substr(1);
     return standardized(text);

@@ -14,6 +14,7 @@
 
 #include "core/tool_error.h"
 #include "temp_home.h"
+#include "thrown.h"
 #include "tools/file_extensions.h"
 
 namespace fs = std::filesystem;
@@ -39,16 +40,6 @@ std::vector<std::string> names(const std::vector<LocalFile>& files) {
     return out;
 }
 
-template <typename F>
-ToolError thrown(F&& f) {
-    try {
-        f();
-    } catch (const ToolError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ToolError thrown";
-    return ToolError("", "");
-}
 
 TEST(LocalExpand, PathsAsAssistantsWriteThem) {
     TempHome home;

@@ -12,6 +12,7 @@
 #include "core/tool_error.h"
 #include "mcp/mcp_server.h"
 #include "temp_home.h"
+#include "thrown.h"
 #include "tools/local_tool_args.h"
 
 namespace fs = std::filesystem;
@@ -29,16 +30,6 @@ struct Server {
     MCPServer server{AgentConfig{}, in, out, err};
 };
 
-template <typename F>
-ToolError thrown(F&& f) {
-    try {
-        f();
-    } catch (const ToolError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ToolError thrown";
-    return ToolError("", "");
-}
 
 void touch(const std::string& path, const std::string& content = "") {
     fs::create_directories(fs::path(path).parent_path());
