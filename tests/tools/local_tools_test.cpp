@@ -112,11 +112,16 @@ TEST(LocalToolsRun, NamesAreExactAndWritingToolsAnswerClearly) {
     EXPECT_EQ(caps.code, "unknown_tool");
     EXPECT_EQ(caps.message, "Outil inconnu : LIST_LOCAL_FILES");
     EXPECT_EQ(thrown([&] { LocalTools::run("", Json::object(), s.server); }).message, "Outil inconnu : ");
-    for (size_t i = 1; i < kOrder.size(); ++i) {
-        ToolError e = thrown([&] { LocalTools::run(kOrder[i], Json::object(), s.server); });
-        EXPECT_EQ(e.code, "not_available") << kOrder[i];
+    for (const char* name : {"upload_file_to_plan", "upload_file_to_assets", "upload_file_to_media"}) {
+        ToolError e = thrown([&] { LocalTools::run(name, Json::object(), s.server); });
+        EXPECT_EQ(e.code, "not_available") << name;
         EXPECT_NE(e.message.find("pas disponible"), std::string::npos);
     }
+    // The batch tools are reached by their names and check their identifier first.
+    EXPECT_EQ(thrown([&] { LocalTools::run("upload_folder_to_assets", Json::object(), s.server); }).message,
+              "workspace_id requis.");
+    EXPECT_EQ(thrown([&] { LocalTools::run("fill_sequence_from_folder", Json::object(), s.server); }).message,
+              "sequence_id requis.");
 }
 
 TEST(ListLocalFiles, ResultObjectForAFilteredFolder) {
