@@ -17,11 +17,4 @@ Json uploadFolderToAssets(const Json& args, MCPServer& server);
 Json uploadFileToMedia(const Json& args, MCPServer& server);
 Json fillSequenceFromFolder(const Json& args, MCPServer& server);
 
-// What the writing tools answer while this build has no upload pipeline: a
-// clear refusal rather than a pretended success.
-inline ToolError uploadsUnavailable() {
-    return ToolError("not_available",
-                     "L'envoi de fichiers vers Kestro n'est pas disponible dans cette version de Kestro Agent.");
-}
-
 }  // namespace LocalTools

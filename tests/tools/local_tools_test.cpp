@@ -109,10 +109,11 @@ TEST(LocalToolsRun, NamesAreExactAndWritingToolsAnswerClearly) {
         EXPECT_EQ(e.code, "file_not_found") << tool;
         EXPECT_EQ(e.message, "Fichier introuvable : ") << tool;
     }
-    for (const char* tool : {"upload_folder_to_assets", "fill_sequence_from_folder"}) {
-        ToolError e = thrown([&] { LocalTools::run(tool, Json::object(), s.server); });
-        EXPECT_EQ(e.code, "not_available") << tool;
-    }
+    // The batch tools are reached by their names and check their identifier first.
+    EXPECT_EQ(thrown([&] { LocalTools::run("upload_folder_to_assets", Json::object(), s.server); }).message,
+              "workspace_id requis.");
+    EXPECT_EQ(thrown([&] { LocalTools::run("fill_sequence_from_folder", Json::object(), s.server); }).message,
+              "sequence_id requis.");
 }
 
 TEST(ListLocalFiles, ResultObjectForAFilteredFolder) {

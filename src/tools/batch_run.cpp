@@ -1,0 +1,30 @@
+#include "tools/batch_run.h"
+
+#include <stdexcept>
+
+#include "core/tool_error.h"
+#include "mcp/mcp_server.h"
+
+BatchRun::BatchRun(MCPServer& server, size_t total) : m_server(server), m_total(total) {}
+
+void BatchRun::handle(const std::string& fileName, const std::function<bool()>& step) {
+    bool accepted = false;
+    try {
+        accepted = step();
+    } catch (const ToolError& error) {
+        if (m_sent.empty()) throw;
+        throw ToolError(error.code, error.message + alreadySentNote());
+    } catch (const std::exception& error) {
+        if (m_sent.empty()) throw;
+        throw std::runtime_error(error.what() + alreadySentNote());
+    }
+    if (accepted) m_sent.push_back(fileName);
+    ++m_handled;
+    m_server.reportProgress(static_cast<double>(m_handled), static_cast<double>(m_total), fileName);
+}
+
+std::string BatchRun::alreadySentNote() const {
+    std::string names;
+    for (const auto& name : m_sent) names += (names.empty() ? "" : ", ") + name;
+    return " Fichiers déjà envoyés avant l'erreur (ne les renvoie pas) : " + names + ".";
+}
