@@ -133,29 +133,30 @@ TEST(Http, NoAnswerIsStatusZero) {
 TEST(Http, IdleLimitEndsSilentExchangesButNotSlowSteadyOnes) {
     TestHttpServer server([](httplib::Server& s) {
         s.Get("/silent", [](const httplib::Request&, httplib::Response& res) {
-            std::this_thread::sleep_for(2500ms);
+            std::this_thread::sleep_for(3500ms);
             res.set_content("{}", "application/json");
         });
-        // Six pieces 300 ms apart: longer than the idle limit in all, never idle that long.
+        // Ten pieces 250 ms apart: longer than the idle limit in all, never idle
+        // for more than an eighth of it, which leaves room for a busy machine.
         s.Get("/steady", [](const httplib::Request&, httplib::Response& res) {
             // A type the server sends uncompressed, so each piece leaves at once.
             res.set_chunked_content_provider("application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
-                if (offset >= 6) {
+                if (offset >= 10) {
                     sink.done();
                     return true;
                 }
-                std::this_thread::sleep_for(300ms);
+                std::this_thread::sleep_for(250ms);
                 sink.write("x", 1);
                 return true;
             });
         });
     });
     {
-        ScopedLimits idle({.idleSeconds = 1});
+        ScopedLimits idle({.idleSeconds = 2});
         EXPECT_EQ(HTTP::request("GET", server.url("/silent")).status, 0);
         HTTPResult steady = HTTP::request("GET", server.url("/steady"));
         EXPECT_EQ(steady.status, 200);
-        EXPECT_EQ(steady.data, "xxxxxx");
+        EXPECT_EQ(steady.data, "xxxxxxxxxx");
     }
     ScopedLimits total({.idleSeconds = 60, .totalSeconds = 1});
     EXPECT_EQ(HTTP::request("GET", server.url("/steady")).status, 0) << "the whole exchange is bounded too";
