@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr const char* kUnset = "\x01unset";
+constexpr const char* kUnset = kUnsetVariable;
 
 // A service answering "tools/list" and "tools/call" on /mcp, and the manifest.
 struct FakeService {

@@ -44,7 +44,7 @@ AgentProcess::AgentProcess(std::vector<std::string> args, std::map<std::string, 
         if (!env.count(key)) envStrings.push_back(entry);
     }
     for (const auto& [k, v] : env)
-        if (v != "\x01unset") envStrings.push_back(k + "=" + v);
+        if (v != kUnsetVariable) envStrings.push_back(k + "=" + v);
     std::vector<std::string> argvStrings{program};
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv, envp;

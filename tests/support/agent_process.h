@@ -11,6 +11,9 @@
 // Runs a real program (by default the built kestro-agent) as a child with pipes
 // on its three standard streams, the way an assistant runs the agent. Every
 // wait is bounded; the destructor kills a child that is still running.
+// As the value of a variable given to AgentProcess: the child does not inherit it.
+inline constexpr const char* kUnsetVariable = "\x01unset";
+
 class AgentProcess {
 public:
     using Ms = std::chrono::milliseconds;
