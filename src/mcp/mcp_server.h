@@ -76,6 +76,11 @@ public:
     // call carries no progress token.
     ByteProgress throttledByteProgress(const std::string& fileName);
 
+    // The same during one file of a batch: progress counts files, so the
+    // file's bytes show as the fraction between `filesDone` and the next
+    // whole number, which the batch itself reports once the file is handled.
+    ByteProgress throttledBatchProgress(const std::string& fileName, size_t filesDone, size_t fileCount);
+
     AgentConfig cfg;
     std::optional<Json> remoteToolsCache;
     std::optional<Manifest> manifest;

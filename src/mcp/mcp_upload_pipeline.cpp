@@ -12,6 +12,23 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// Progress must only grow, and a flood of notifications would cost the
+// assistant more than the transfer tells it: four a second at most. The
+// completed transfer is reported only where nothing else will report it.
+MCPServer::ByteProgress throttled(std::function<void(uint64_t, uint64_t)> report, bool reportCompletion) {
+    return [report = std::move(report), reportCompletion, last = Clock::time_point(), lastSent = uint64_t(0)](
+               uint64_t sent, uint64_t total) mutable {
+        bool finished = total > 0 && sent >= total;
+        if (sent <= lastSent || (finished && !reportCompletion)) return;
+        if (!finished && Clock::now() - last < std::chrono::milliseconds(250)) return;
+        last = Clock::now();
+        lastSent = sent;
+        report(sent, total);
+    };
+}
+
 std::string lastComponent(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -62,16 +79,18 @@ void MCPServer::reportProgress(double progress, std::optional<double> total, con
 
 MCPServer::ByteProgress MCPServer::throttledByteProgress(const std::string& fileName) {
     if (!m_progressToken) return {};
-    using Clock = std::chrono::steady_clock;
-    // Progress must only grow, and a flood of notifications would cost the
-    // assistant more than the transfer tells it: four a second at most.
-    return [this, fileName, last = Clock::time_point(), lastSent = uint64_t(0)](uint64_t sent,
-                                                                                uint64_t total) mutable {
-        bool finished = total > 0 && sent >= total;
-        if (sent <= lastSent || (!finished && Clock::now() - last < std::chrono::milliseconds(250))) return;
-        last = Clock::now();
-        lastSent = sent;
+    return throttled([this, fileName](uint64_t sent, uint64_t total) {
         reportProgress(static_cast<double>(sent), total > 0 ? std::optional<double>(double(total)) : std::nullopt,
                        fileName);
-    };
+    }, true);
+}
+
+MCPServer::ByteProgress MCPServer::throttledBatchProgress(const std::string& fileName, size_t filesDone,
+                                                          size_t fileCount) {
+    if (!m_progressToken) return {};
+    return throttled([this, fileName, filesDone, fileCount](uint64_t sent, uint64_t total) {
+        if (total == 0) return;
+        double fraction = static_cast<double>(sent) / static_cast<double>(total);
+        reportProgress(static_cast<double>(filesDone) + fraction, static_cast<double>(fileCount), fileName);
+    }, false);
 }

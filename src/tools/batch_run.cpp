@@ -7,10 +7,10 @@
 
 BatchRun::BatchRun(MCPServer& server, size_t total) : m_server(server), m_total(total) {}
 
-void BatchRun::handle(const std::string& fileName, const std::function<bool()>& step) {
+void BatchRun::handle(const std::string& fileName, const Step& step) {
     bool accepted = false;
     try {
-        accepted = step();
+        accepted = step(m_server.throttledBatchProgress(fileName, m_handled, m_total));
     } catch (const ToolError& error) {
         if (m_sent.empty()) throw;
         throw ToolError(error.code, error.message + alreadySentNote());

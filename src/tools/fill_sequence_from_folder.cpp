@@ -135,10 +135,10 @@ Json planFinalize(const LocalFile& file, int64_t planId, const std::string& prom
 }
 
 bool sendToPlan(const LocalFile& file, int number, int64_t planId, const std::string& promptPrefix, MCPServer& server,
-                FillLists& lists) {
+                FillLists& lists, const MCPServer::ByteProgress& onBytes) {
     Json reply;
     try {
-        reply = server.uploadFile(file.path, std::nullopt, planId, planFinalize(file, planId, promptPrefix));
+        reply = server.uploadFile(file.path, std::nullopt, planId, planFinalize(file, planId, promptPrefix), onBytes);
     } catch (const ToolError& error) {
         Json entry{{"file", file.name}, {"plan_number", number}};
         LocalToolArgs::recordFailure(entry, error);
@@ -160,7 +160,8 @@ struct FillOptions {
 
 // One file: skipped without a number or a plan, sent otherwise. True when the
 // service accepted it.
-bool placeFile(const LocalFile& file, const FillOptions& options, Target& target, MCPServer& server, FillLists& lists) {
+bool placeFile(const LocalFile& file, const FillOptions& options, Target& target, MCPServer& server, FillLists& lists,
+               const MCPServer::ByteProgress& onBytes) {
     auto number = Local::planNumber(file.name);
     if (!number) {
         lists.skipped.push_back(Json{{"file", file.name}, {"reason", "pas de numéro dans le nom"}});
@@ -173,7 +174,7 @@ bool placeFile(const LocalFile& file, const FillOptions& options, Target& target
             Json{{"file", file.name}, {"reason", "plan " + std::to_string(*number) + " inexistant"}});
         return false;
     }
-    return sendToPlan(file, *number, plan->second, options.promptPrefix, server, lists);
+    return sendToPlan(file, *number, plan->second, options.promptPrefix, server, lists, onBytes);
 }
 
 Json summary(const Target& target, FillLists lists) {
@@ -198,7 +199,9 @@ Json fillSequenceFromFolder(const Json& args, MCPServer& server) {
     FillLists lists;
     BatchRun run(server, files.size());
     for (const LocalFile& file : files)
-        run.handle(file.name, [&] { return placeFile(file, options, target, server, lists); });
+        run.handle(file.name, [&](const MCPServer::ByteProgress& onBytes) {
+            return placeFile(file, options, target, server, lists, onBytes);
+        });
     return summary(target, std::move(lists));
 }
 

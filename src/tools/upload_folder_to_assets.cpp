@@ -108,10 +108,11 @@ struct CardLists {
 };
 
 // True when the service took the image, as a new card or as one it already held.
-bool sendCard(const LocalFile& file, const CardOptions& options, MCPServer& server, CardLists& lists) {
+bool sendCard(const LocalFile& file, const CardOptions& options, MCPServer& server, CardLists& lists,
+              const MCPServer::ByteProgress& onBytes) {
     Json reply;
     try {
-        reply = server.uploadFile(file.path, options.workspaceId, std::nullopt, cardFinalize(file, options));
+        reply = server.uploadFile(file.path, options.workspaceId, std::nullopt, cardFinalize(file, options), onBytes);
     } catch (const ToolError& error) {
         Json entry{{"file", file.name}};
         LocalToolArgs::recordFailure(entry, error);
@@ -157,7 +158,9 @@ Json uploadFolderToAssets(const Json& args, MCPServer& server) {
 
     CardLists lists;
     BatchRun run(server, images.size());
-    for (const LocalFile& file : images) run.handle(file.name, [&] { return sendCard(file, options, server, lists); });
+    for (const LocalFile& file : images) run.handle(file.name, [&](const MCPServer::ByteProgress& onBytes) {
+            return sendCard(file, options, server, lists, onBytes);
+        });
     return summary(options, std::move(lists));
 }
 

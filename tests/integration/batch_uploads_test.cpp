@@ -3,6 +3,8 @@
 // file's bytes and digest), what the assistant is told, and the progress
 // notifications of a long call.
 #include <gtest/gtest.h>
+
+#include <cmath>
 #include <openssl/evp.h>
 
 #include <cstdio>
@@ -486,6 +488,31 @@ TEST(BatchProgress, OneNotificationPerFileBeforeTheReplyOnlyWhenAsked) {
     auto line = agent.agent().readLine();
     ASSERT_TRUE(line);
     EXPECT_EQ((*JSON::decode(*line))["id"], "p");
+}
+
+// A folder of long videos must not look stalled: the bytes of the file in
+// flight show as the fraction between two whole files, and progress only grows.
+TEST(BatchProgress, BigFilesShowTheirBytesAsAFractionOfTheBatch) {
+    AgentWithService agent;
+    int64_t ws = agent.service().workspaces()[0].id;
+    Sequence seq = makeSequence(agent, {1, 2}, ws);
+    agent.home().write("rushes/plan_1.mp4", std::string(24 << 20, 'a'));
+    agent.home().write("rushes/plan_2.mp4", std::string(24 << 20, 'b'));
+    Json result = agent.call("fill_sequence_from_folder", {{"directory", "~/rushes"}, {"sequence_id", seq.id}}, "v");
+    EXPECT_EQ(result["structuredContent"]["uploaded"], 2);
+    ASSERT_GE(agent.notifications.size(), 2u);
+    double previous = 0;
+    bool fractional = false;
+    for (const auto& n : agent.notifications) {
+        double progress = n["params"]["progress"];
+        EXPECT_GT(progress, previous);
+        EXPECT_LE(progress, 2.0);
+        EXPECT_EQ(n["params"]["total"], 2);
+        fractional = fractional || progress != std::floor(progress);
+        previous = progress;
+    }
+    EXPECT_EQ(previous, 2.0);
+    EXPECT_TRUE(fractional) << "at least one report came during a transfer";
 }
 
 }  // namespace
