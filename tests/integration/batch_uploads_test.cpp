@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,24 +13,12 @@
 #include <vector>
 
 #include "agent_with_service.h"
+#include "sha256_hex.h"
 
 namespace {
 
 using devservice::Fault;
 using devservice::Upload;
-
-std::string sha256Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-        hex += pair;
-    }
-    return hex;
-}
 
 // Distinct bytes per file, NUL and high bytes included, so a mixed-up or
 // truncated transfer shows in the digest.

@@ -2,29 +2,16 @@
 // service: what the service received (each call's arguments, each file's bytes
 // and digest) and every refusal the assistant can meet.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <filesystem>
 
 #include "agent_with_service.h"
+#include "sha256_hex.h"
 #include "config/config_store.h"
 
 namespace {
 
 using devservice::Fault;
-
-std::string sha256(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        static const char* digits = "0123456789abcdef";
-        hex += digits[digest[i] >> 4];
-        hex += digits[digest[i] & 15];
-    }
-    return hex;
-}
 
 class SingleFileUploads : public ::testing::Test {
 protected:
@@ -62,7 +49,7 @@ TEST_F(SingleFileUploads, PlanGetsTheFileAsANewVersion) {
     auto uploads = fixture.service().uploads();
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_EQ(uploads[0].bytes, bytes.size());
-    EXPECT_EQ(uploads[0].sha256, sha256(bytes));
+    EXPECT_EQ(uploads[0].sha256, sha256Hex(bytes));
     auto put = fixture.service().requests();
     auto it = std::find_if(put.begin(), put.end(), [](auto& r) { return r.method == "PUT"; });
     ASSERT_NE(it, put.end());
