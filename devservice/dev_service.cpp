@@ -39,6 +39,13 @@ Json rpcError(const Json& id, int code, const std::string& message) {
     return {{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
 }
 
+// A member read as text whatever the caller sent: a mistyped member reads as
+// empty rather than throwing out of the request handler.
+std::string textOf(const Json& object, const char* key) {
+    auto it = object.find(key);
+    return (it != object.end() && it->is_string()) ? it->get<std::string>() : std::string();
+}
+
 Json textContent(const std::string& text) { return Json::array({Json{{"type", "text"}, {"text", text}}}); }
 
 }  // namespace
@@ -55,6 +62,7 @@ struct DevService::Impl {
 
     httplib::Server server;
     std::thread thread;
+    std::thread stopper;  // a "service dies" fault stops the server from outside its own handler
     int port = 0;
 
     // The first fault that matches, consumed; nothing when none applies.
@@ -93,7 +101,10 @@ struct DevService::Impl {
     // when the answer is settled.
     bool applyHttpFault(const Fault& f, httplib::Response& res) {
         if (f.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(f.delayMs));
-        if (f.stopService) std::thread([this] { server.stop(); }).detach();
+        if (f.stopService) {
+            std::lock_guard lock(mutex);
+            if (!stopper.joinable()) stopper = std::thread([this] { server.stop(); });
+        }
         if (f.dropConnection) {
             // Promise a body and end the connection before sending it.
             res.set_content_provider(
@@ -116,9 +127,9 @@ struct DevService::Impl {
         auto body = Json::parse(req.body, nullptr, false);
         std::string tool;
         Json args = Json::object();
-        if (body.is_object() && body.value("method", "") == "tools/call" && body.contains("params") &&
+        if (body.is_object() && textOf(body, "method") == "tools/call" && body.contains("params") &&
             body["params"].is_object()) {
-            tool = body["params"].value("name", "");
+            tool = textOf(body["params"], "name");
             if (body["params"].contains("arguments")) args = body["params"]["arguments"];
         }
         record(req, req.body, tool, args);
@@ -145,7 +156,7 @@ struct DevService::Impl {
 
     Json answerRpc(const Json& body, const Json& id, const std::string& tool, const Json& args,
                    const std::optional<Fault>& fault) {
-        std::string method = body.value("method", "");
+        std::string method = textOf(body, "method");
         if (method == "tools/list") return rpcResult(id, {{"tools", ServiceState::toolDefinitions()}});
         if (method != "tools/call") return rpcError(id, -32601, "Method not found: " + method);
         if (fault && fault->toolIsError) return rpcResult(id, {{"content", textContent(fault->body)}, {"isError", true}});
@@ -172,7 +183,7 @@ struct DevService::Impl {
         bool keep;
         {
             std::lock_guard lock(mutex);
-            keep = keepUploadBytes;
+            keep = keepUploadBytes && !uploadDir.empty();
         }
         std::ofstream file;
         if (keep) file.open(path, std::ios::binary | std::ios::trunc);
@@ -269,6 +280,8 @@ int DevService::start(int port) {
 void DevService::stop() {
     m->server.stop();
     if (m->thread.joinable()) m->thread.join();
+    // The listen thread has ended, so no handler can start another stopper.
+    if (m->stopper.joinable()) m->stopper.join();
 }
 
 std::string DevService::baseUrl() const { return "http://127.0.0.1:" + std::to_string(m->port); }

@@ -106,6 +106,10 @@ void MCPServer::handle(const Json& message) {
 void MCPServer::send(const Json& message) {
     if (m_outputClosed) return;
     std::string line = JSON::encode(message, false);
+    // A text that is not UTF-8 (a file name, a home folder in another
+    // encoding) must not turn the reply into a bare "null" the assistant
+    // cannot match to its request: such bytes go out as U+FFFD instead.
+    if (line == "null") line = message.dump(-1, ' ', false, Json::error_handler_t::replace);
     line += '\n';
     m_out.write(line.data(), static_cast<std::streamsize>(line.size()));
     m_out.flush();

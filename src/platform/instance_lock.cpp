@@ -4,6 +4,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "config/config_store.h"
 #include "core/atomic_file.h"
 #include "platform/platform_paths.h"
@@ -15,7 +17,9 @@ std::string InstanceLock::defaultPath() {
 bool InstanceLock::heldByAnother(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;  // no lock file: nobody has ever held it
-    bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    // A shared probe conflicts only with the application's exclusive lock, so
+    // two servers starting together never mistake each other for it.
+    bool busy = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
     ::close(fd);  // closing releases the probe's own lock, if it got one
     return busy;
 }
@@ -32,10 +36,16 @@ bool InstanceLock::tryAcquire() {
     if (slash != std::string::npos && slash > 0) AtomicFile::makeDirs(m_path.substr(0, slash), 0700);
     int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
+    // A server's probe holds the lock for a moment: try a few times before
+    // concluding that another application owns it.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            m_fd = fd;
+            return true;
+        }
+        if (errno != EWOULDBLOCK) break;
+        ::usleep(20000);
     }
-    m_fd = fd;
-    return true;
+    ::close(fd);
+    return false;
 }

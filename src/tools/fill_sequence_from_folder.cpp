@@ -111,9 +111,13 @@ Target findTarget(const Json& args, int64_t sequenceId, MCPServer& server) {
 // Creates the plans from just after the last one up to `number`: placeholders
 // ("Plan 4") for the numbers in between, the file's own stem for its plan. The
 // service numbers each new plan, so its reply, not our count, fills the map. A
-// number inside the existing range (a hole) is never created.
+// number inside the existing range (a hole) is never created. Creation starts
+// at 1 at the lowest: a service listing odd numbers (negative, or the largest
+// integer) must neither overflow the count nor set off a flood of creations.
 void createPlansUpTo(int number, const LocalFile& file, Target& target, MCPServer& server) {
-    int64_t start = target.plans.empty() ? 1 : target.plans.rbegin()->first + 1;
+    int64_t last = target.plans.empty() ? 0 : target.plans.rbegin()->first;
+    if (last >= number) return;
+    int64_t start = std::max<int64_t>(last + 1, 1);
     for (int64_t i = start; i <= number; ++i) {
         std::string text = i == number ? Local::stemAsPrompt(file.name) : "Plan " + std::to_string(i);
         addPlan(target.plans, server.remoteData("create_plan", {{"sequence_id", target.sequenceId}, {"text", text}}),

@@ -502,4 +502,30 @@ TEST(BatchProgress, BigFilesShowTheirBytesAsAFractionOfTheBatch) {
     EXPECT_TRUE(fractional) << "at least one report came during a transfer";
 }
 
+// A service listing absurd plan numbers must neither overflow the count of
+// plans to create nor set off thousands of creations.
+TEST(FillSequence, OddPlanNumbersFromTheServiceCreateNothingAbsurd) {
+    AgentWithService agent;
+    int64_t ws = agent.service().workspaces()[0].id;
+    int64_t sequence = agent.service().addSequence(ws, "Bizarre");
+    makeFolder(agent, "odd", {"plan_01.png"});
+    auto listing = [&](const std::string& plans) {
+        agent.service().addFault(Fault{.tool = "list_plans", .status = 200,
+                                       .body = R"({"jsonrpc":"2.0","id":1,"result":{"structuredContent":{"plans":)" +
+                                               plans + "}}}",
+                                       .remaining = 1});
+    };
+    Json args{{"directory", "~/odd"}, {"sequence_id", sequence}, {"workspace_id", ws}, {"create_missing_plans", true}};
+
+    listing(R"([{"id":5,"plan_number":9223372036854775807}])");
+    Json high = agent.data("fill_sequence_from_folder", args);
+    EXPECT_EQ(high["skipped_files"], (Json::array({Json{{"file", "plan_01.png"}, {"reason", "plan 1 inexistant"}}})));
+    EXPECT_TRUE(argumentsOf(agent, "create_plan").empty());
+
+    listing(R"([{"id":5,"plan_number":-4000000000}])");
+    Json low = agent.data("fill_sequence_from_folder", args);
+    EXPECT_EQ(low["uploaded"], 1);
+    EXPECT_EQ(argumentsOf(agent, "create_plan").size(), 1u) << "creation starts at 1, not below";
+}
+
 }  // namespace

@@ -183,4 +183,15 @@ TEST(McpServer, StopsReadingOnceTheOutputIsGone) {
     EXPECT_FALSE(rest.empty()) << "the server stopped instead of reading all input for nobody";
 }
 
+TEST(McpServer, ARepliedTextThatIsNotUtf8StillGivesAnAnswerableLine) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    MCPServer server(AgentConfig(), in, out, err);
+    server.send(MCPServer::result(5, MCPServer::toolText("Dossier introuvable : /home/\xe9t\xe9", true)));
+    auto reply = JSON::decode(out.str());
+    ASSERT_TRUE(reply) << out.str();
+    EXPECT_EQ((*reply)["id"], 5);
+    EXPECT_EQ((*reply)["result"]["content"][0]["text"], "Dossier introuvable : /home/\uFFFDt\uFFFD");
+}
+
 }  // namespace
