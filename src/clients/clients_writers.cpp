@@ -17,6 +17,7 @@
 #include "core/atomic_file.h"
 #include "core/json.h"
 #include "core/tool_error.h"
+#include "core/unicode_text.h"
 
 namespace Clients {
 namespace {
@@ -153,7 +154,7 @@ void configure(const ClientApp& app) { configure(app, exe(), std::chrono::system
 void configure(const ClientApp& app, const std::string& exePath, std::chrono::system_clock::time_point now) {
     // Checked first: an entry naming no executable, or a path no file can hold
     // as text, would leave the assistant with a command it cannot start.
-    if (exePath.empty() || exePath[0] != '/' || !ConfigFileText::isUtf8(exePath))
+    if (exePath.empty() || exePath[0] != '/' || !UnicodeText::isUtf8(exePath))
         throw ToolError("exe_path_invalid",
                         "Le chemin de l'agent ne peut pas être écrit dans la configuration : déplace l'application "
                         "dans un dossier au nom ordinaire.");

@@ -1,5 +1,7 @@
 #include "clients/config_file_text.h"
 
+#include "core/unicode_text.h"
+
 #include <sys/stat.h>
 #include <unicode/utf8.h>
 
@@ -39,24 +41,11 @@ ConfigFileText ConfigFileText::read(const std::string& path) {
         result.state = State::tooLarge;
         return result;
     }
-    if (!isUtf8(*bytes)) {
+    if (!UnicodeText::isUtf8(*bytes)) {
         result.state = State::notUtf8;
         return result;
     }
     result.state = State::ok;
     result.text = std::move(*bytes);
     return result;
-}
-
-bool ConfigFileText::isUtf8(std::string_view bytes) {
-    // ICU walks with 32-bit offsets; nothing that large is ever read here.
-    if (bytes.size() > size_t(INT32_MAX)) return false;
-    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
-    int32_t length = static_cast<int32_t>(bytes.size());
-    for (int32_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(s, i, length, c);
-        if (c < 0) return false;
-    }
-    return true;
 }

@@ -26,7 +26,4 @@ struct ConfigFileText {
     // Reads `path`, following symbolic links. A missing file is `missing`,
     // never an error of its own.
     static ConfigFileText read(const std::string& path);
-
-    // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-    static bool isUtf8(std::string_view bytes);
 };

@@ -47,4 +47,17 @@ std::string_view trimSpacesAndTabs(std::string_view text) { return trimmed(text,
 
 std::string_view trimWhitespaceAndLineBreaks(std::string_view text) { return trimmed(text, isSpaceOrLineBreak); }
 
+bool isUtf8(std::string_view bytes) {
+    // ICU walks with 32-bit offsets; nothing that large is ever checked here.
+    if (bytes.size() > size_t(INT32_MAX)) return false;
+    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+    int32_t length = static_cast<int32_t>(bytes.size());
+    for (int32_t i = 0; i < length;) {
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c < 0) return false;
+    }
+    return true;
+}
+
 }  // namespace UnicodeText

@@ -15,4 +15,8 @@ std::string_view trimSpacesAndTabs(std::string_view text);
 // line and paragraph separators.
 std::string_view trimWhitespaceAndLineBreaks(std::string_view text);
 
+// Whether `bytes` is well-formed UTF-8: what a JSON reply can carry and what
+// an assistant's configuration file must be before the agent rewrites it.
+bool isUtf8(std::string_view bytes);
+
 }  // namespace UnicodeText

@@ -57,20 +57,6 @@ bool isAscii(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// Names that are not UTF-8 cannot travel in a JSON reply nor be named back
-// by an assistant.
-bool isUtf8(std::string_view s) {
-    if (s.size() > INT32_MAX) return false;
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    int32_t length = static_cast<int32_t>(s.size());
-    for (int32_t i = 0; i < length;) {
-        UChar32 c;
-        U8_NEXT(p, i, length, c);
-        if (c < 0) return false;
-    }
-    return true;
-}
-
 std::string lowered(const std::string& s) {
     if (isAscii(s)) {
         std::string out = s;
@@ -252,7 +238,8 @@ std::pair<std::string, std::vector<LocalFile>> list(const std::string& folder, c
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
-        if (name.empty() || name[0] == '.' || !isUtf8(name)) continue;
+        // A name that is not UTF-8 could not travel in the JSON reply.
+        if (name.empty() || name[0] == '.' || !UnicodeText::isUtf8(name)) continue;
         // The extension is checked first: most entries of a big folder are
         // then skipped without touching their inode.
         std::string ext = pathExtension(name);

@@ -1,0 +1,28 @@
+#include "core/unicode_text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace UnicodeText;
+
+TEST(UnicodeText, StrictUtf8) {
+    EXPECT_TRUE(isUtf8(""));
+    EXPECT_TRUE(isUtf8("plan_03 — forêt « nuit » 🎬"));
+    for (const char* bad : {"\xff", "caf\xe9", "\xc0\xaf",  // Latin-1, overlong "/"
+                            "\xed\xa0\x80",                 // a UTF-16 surrogate
+                            "\xf4\x90\x80\x80",             // above U+10FFFF
+                            "\xe2\x82"})                    // cut in the middle of a character
+        EXPECT_FALSE(isUtf8(bad)) << bad;
+}
+
+TEST(UnicodeText, TheTwoTrimmingRules) {
+    std::string text = "\t\xc2\xa0 dossier \xe3\x80\x80\n";
+    EXPECT_EQ(trimSpacesAndTabs(text), "dossier \xe3\x80\x80\n") << "a line feed stops the narrow rule";
+    EXPECT_EQ(trimWhitespaceAndLineBreaks(text), "dossier");
+    EXPECT_EQ(trimWhitespaceAndLineBreaks("\r\n\xe2\x80\xa8 ~/a \xe2\x80\xa9"), "~/a");
+    EXPECT_EQ(trimSpacesAndTabs("   "), "");
+    EXPECT_EQ(trimSpacesAndTabs("\xff a \xff"), "\xff a \xff") << "bytes that are not UTF-8 stop the trimming";
+}
+
+}  // namespace
