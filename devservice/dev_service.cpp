@@ -46,6 +46,14 @@ std::string textOf(const Json& object, const char* key) {
     return (it != object.end() && it->is_string()) ? it->get<std::string>() : std::string();
 }
 
+template <typename Item>
+std::vector<Item> inWorkspace(const std::vector<Item>& items, int64_t workspaceId) {
+    std::vector<Item> out;
+    for (const auto& item : items)
+        if (item.workspaceId == workspaceId) out.push_back(item);
+    return out;
+}
+
 Json textContent(const std::string& text) { return Json::array({Json{{"type", "text"}, {"text", text}}}); }
 
 }  // namespace
@@ -350,26 +358,18 @@ std::vector<Sequence> DevService::sequences() const {
 std::vector<Plan> DevService::plans(int64_t sequenceId) const {
     std::lock_guard lock(m->mutex);
     std::vector<Plan> out;
-    for (const auto& p : m->state.plans)
-        if (p.sequenceId == sequenceId) out.push_back(p);
-    std::stable_sort(out.begin(), out.end(), [](const Plan& a, const Plan& b) { return a.number < b.number; });
+    for (const Plan* p : m->state.plansOf(sequenceId)) out.push_back(*p);
     return out;
 }
 
 std::vector<Card> DevService::cards(int64_t workspaceId) const {
     std::lock_guard lock(m->mutex);
-    std::vector<Card> out;
-    for (const auto& c : m->state.cards)
-        if (c.workspaceId == workspaceId) out.push_back(c);
-    return out;
+    return inWorkspace(m->state.cards, workspaceId);
 }
 
 std::vector<MediaItem> DevService::media(int64_t workspaceId) const {
     std::lock_guard lock(m->mutex);
-    std::vector<MediaItem> out;
-    for (const auto& i : m->state.media)
-        if (i.workspaceId == workspaceId) out.push_back(i);
-    return out;
+    return inWorkspace(m->state.media, workspaceId);
 }
 
 std::vector<Upload> DevService::uploads() const {
@@ -407,11 +407,7 @@ std::string DevService::describe() const {
         for (const auto& q : s.sequences) {
             if (q.workspaceId != w.id) continue;
             out << "  sequence " << q.id << " « " << q.name << " »\n";
-            std::vector<const Plan*> ps;
-            for (const auto& p : s.plans)
-                if (p.sequenceId == q.id) ps.push_back(&p);
-            std::stable_sort(ps.begin(), ps.end(), [](auto* a, auto* b) { return a->number < b->number; });
-            for (const Plan* p : ps) {
+            for (const Plan* p : s.plansOf(q.id)) {
                 out << "    plan " << p->number << " (id " << p->id << ") « " << p->text << " »";
                 for (const auto& v : p->versions) out << " " << v.label;
                 out << "\n";

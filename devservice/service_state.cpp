@@ -142,6 +142,14 @@ Card* ServiceState::card(int64_t id) {
     return nullptr;
 }
 
+std::vector<const Plan*> ServiceState::plansOf(int64_t sequenceId) const {
+    std::vector<const Plan*> out;
+    for (const auto& p : plans)
+        if (p.sequenceId == sequenceId) out.push_back(&p);
+    std::stable_sort(out.begin(), out.end(), [](const Plan* a, const Plan* b) { return a->number < b->number; });
+    return out;
+}
+
 Upload* ServiceState::findUpload(int64_t id) {
     for (auto& u : uploads)
         if (u.id == id) return &u;
@@ -170,13 +178,8 @@ Json ServiceState::listPlans(const Json& args) {
     const Workspace& w = workspace(args);
     Sequence& s = sequence(requiredInteger(args, "sequence_id"));
     if (s.workspaceId != w.id) throw ToolRefusal("Cette séquence n'appartient pas à ce workspace.");
-    std::vector<const Plan*> inSequence;
-    for (const auto& p : plans)
-        if (p.sequenceId == s.id) inSequence.push_back(&p);
-    std::stable_sort(inSequence.begin(), inSequence.end(),
-                     [](const Plan* a, const Plan* b) { return a->number < b->number; });
     Json list = Json::array();
-    for (const Plan* p : inSequence)
+    for (const Plan* p : plansOf(s.id))
         list.push_back({{"id", p->id}, {"plan_number", p->number}, {"text", p->text},
                         {"versions", p->versions.size()}});
     return {{"plans", list}};

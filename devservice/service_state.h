@@ -29,8 +29,11 @@ public:
     // std::invalid_argument for a tool that does not exist.
     Json call(const std::string& tool, const Json& args);
 
-    // An upload slot's bytes arrived.
+    // The upload slot `id`, or null.
     Upload* findUpload(int64_t id);
+
+    // The plans of one sequence, by number.
+    std::vector<const Plan*> plansOf(int64_t sequenceId) const;
 
     std::string baseUrl;  // used to build upload and file addresses
     std::vector<Workspace> workspaces;
