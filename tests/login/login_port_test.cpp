@@ -1,0 +1,41 @@
+// The login's own port, 51734, already taken by another program.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "config/config_store.h"
+#include "login_rig.h"
+
+namespace {
+
+TEST(LoginPort, APortAlreadyTakenEndsTheLoginBeforeAnyBrowserOpens) {
+    int squatter = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(OAuthFlow::kDefaultPort);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << "port 51734 is not free";
+    ASSERT_EQ(::listen(squatter, 4), 0);
+    {
+        LoginRig rig(OAuthFlow::kDefaultPort);
+        EXPECT_EQ(rig.flow->redirectUri(), "http://127.0.0.1:51734/callback");
+        ASSERT_TRUE(rig.login());
+        LoginError e = rig.error();
+        EXPECT_EQ(e.code, "listen_failed");
+        EXPECT_EQ(e.message, "Port 51734 occupé : Address already in use");
+        EXPECT_TRUE(rig.browser.openedUrls().empty());
+        EXPECT_EQ(rig.statuses.size(), 1u);
+        EXPECT_TRUE(rig.quiet()) << "nothing left running";
+        EXPECT_FALSE(ConfigStore::load().isLoggedIn());
+    }
+    ::close(squatter);
+
+    // Once the port is free again, a new login takes it.
+    LoginRig rig(OAuthFlow::kDefaultPort);
+    ASSERT_TRUE(rig.login());
+    EXPECT_TRUE(rig.config().isLoggedIn());
+}
+
+}  // namespace
