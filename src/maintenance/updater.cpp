@@ -300,15 +300,19 @@ bool checkAndInstall(const std::string& baseUrl, const StatusReporter& status, c
     if (!target.ends_with(".app") || !executable.starts_with(target + "/"))
         return failWith("Installation impossible : " + executable + " n'est pas dans un paquet d'application (.app)");
     const std::string inBundle = executable.substr(target.size());  // "/bin/kestro-agent"
-    if (auto reason = BundleSwap::whyNotReplaceable(target)) return failWith("Installation impossible : " + *reason);
+    auto plan = BundleSwap::plan(target);
+    if (!plan.way) return failWith("Installation impossible : " + plan.whyNot);
+    const BundleSwap::Way way = options.replaceContents ? BundleSwap::Way::contents : *plan.way;
 
     const std::string uuid = newUuid();
     Cleanup cleanup;
-    // Unpacked beside the target so the final moves are renames within one
-    // file system; this also proves the folder writable before the download.
-    const std::string staging = parentOf(target) + "/." + kWorkPrefix + uuid;
+    // Unpacked beside the target (or inside it, when only the bundle is
+    // ours) so the final moves are renames within one file system; creating
+    // it also proves the place writable before the download.
+    const std::string stagingParent = way == BundleSwap::Way::wholeFolder ? parentOf(target) : target;
+    const std::string staging = stagingParent + "/." + kWorkPrefix + uuid;
     if (::mkdir(staging.c_str(), 0700) != 0)
-        return failWith("Installation impossible : le dossier " + parentOf(target) + " n'est pas modifiable (" +
+        return failWith("Installation impossible : le dossier " + stagingParent + " n'est pas modifiable (" +
                         std::strerror(errno) + ")");
     cleanup.folders.push_back(staging);
     const std::string work = tempFolder(options) + "/" + kWorkPrefix + uuid;
@@ -338,7 +342,7 @@ bool checkAndInstall(const std::string& baseUrl, const StatusReporter& status, c
     auto incoming = findBundle(unpacked);
     if (!incoming || !isExecutableFile(*incoming + inBundle)) return failWith("Archive de mise à jour illisible.");
 
-    if (auto reason = BundleSwap::replace(target, *incoming, staging + "/old"))
+    if (auto reason = BundleSwap::replace(way, target, *incoming, staging + "/old"))
         return failWith("Installation impossible : " + *reason);
 
     report("Mis à jour en " + v + ", redémarrage…");

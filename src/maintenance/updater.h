@@ -34,6 +34,9 @@ struct InstallOptions {
     std::string tempDir;      // where the download goes; empty: $TMPDIR, else /tmp
     long idleSeconds = 60;    // a download silent this long fails
     uint64_t maxUnpackedBytes = uint64_t(4) << 30;
+    // Swap the bundle's contents even when its folder could be renamed whole
+    // (what happens anyway when only the bundle, not its folder, is ours).
+    bool replaceContents = false;
     // Starts the new bundle's executable (argv[0]) `kRelaunchDelay` later;
     // empty: a detached child without a shell. False when it could not start.
     std::function<bool(const std::vector<std::string>& argv)> relaunch;

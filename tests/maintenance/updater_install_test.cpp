@@ -266,6 +266,22 @@ TEST_F(UpdaterInstallTest, InstallsRelaunchesAndAsksToQuit) {
     expectNoLeftovers("after success");
 }
 
+// A bundle in a folder that is not ours (root's /opt) gets its contents
+// swapped instead; seen from outside, the result is the same.
+TEST_F(UpdaterInstallTest, InstallsIntoTheBundleItselfWhenOnlyItIsOurs) {
+    service.releases().publish(kNew, releaseArchive());
+    options.replaceContents = true;
+    ASSERT_TRUE(install()) << (texts.empty() ? "" : texts.back());
+    EXPECT_EQ(readFile(bundle + "/bin/kestro-agent"), "#!/bin/sh\necho new\n");
+    EXPECT_TRUE(fs::exists(bundle + "/NEW"));
+    EXPECT_FALSE(fs::exists(bundle + "/OLD"));
+    EXPECT_EQ(relaunched, (std::vector<std::vector<std::string>>{{bundle + "/bin/kestro-agent"}}));
+    expectNoLeftovers("after success");
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(bundle)) ++entries;
+    EXPECT_EQ(entries, 2u);  // bin and NEW: no working folder left inside
+}
+
 TEST_F(UpdaterInstallTest, ASlowButSteadyDownloadStillArrives) {
     // Eight pieces 400 ms apart: longer in total than the idle limit, never
     // silent for that long.
@@ -291,7 +307,7 @@ TEST(BundleSwap, AFailedMoveInPutsTheOldBundleBack) {
         }
         return ::rename(from.c_str(), to.c_str());
     };
-    auto reason = BundleSwap::replace(target, incoming, aside, failSecond);
+    auto reason = BundleSwap::replace(BundleSwap::Way::wholeFolder, target, incoming, aside, failSecond);
     ASSERT_TRUE(reason);
     EXPECT_NE(reason->find(strerror(EIO)), std::string::npos) << *reason;
     EXPECT_TRUE(fs::exists(target + "/old"));
@@ -300,13 +316,58 @@ TEST(BundleSwap, AFailedMoveInPutsTheOldBundleBack) {
 
     // Moving aside failing changes nothing at all.
     calls = 1;
-    EXPECT_TRUE(BundleSwap::replace(target, incoming, aside, failSecond));
+    EXPECT_TRUE(BundleSwap::replace(BundleSwap::Way::wholeFolder, target, incoming, aside, failSecond));
     EXPECT_TRUE(fs::exists(target + "/old"));
 
-    EXPECT_FALSE(BundleSwap::replace(target, incoming, aside));
+    EXPECT_FALSE(BundleSwap::replace(BundleSwap::Way::wholeFolder, target, incoming, aside));
     EXPECT_FALSE(fs::exists(target + "/old"));
     EXPECT_FALSE(fs::exists(aside));
     EXPECT_FALSE(fs::exists(incoming));
+}
+
+}  // namespace
+
+namespace {
+
+// The contents way fails at every possible rename in turn; each time the
+// bundle must come out exactly as it was.
+TEST(BundleSwap, ContentsSwapFailingAtAnyStepLeavesTheOldBundle) {
+    TempHome home;
+    const std::string target = home.path() + "/App.app", work = target + "/.work", incoming = work + "/x/App.app",
+                      aside = work + "/old";
+    auto makeBundles = [&] {
+        fs::remove_all(target);
+        fs::create_directories(target + "/bin");
+        fs::create_directories(incoming + "/bin");
+        std::ofstream(target + "/bin/tool") << "old";
+        std::ofstream(target + "/OLD") << "old";
+        std::ofstream(incoming + "/bin/tool") << "new";
+        std::ofstream(incoming + "/NEW") << "new";
+    };
+    // Two old entries out, two new ones in: four renames in a full swap.
+    for (int failAt = 1; failAt <= 4; ++failAt) {
+        makeBundles();
+        int calls = 0;
+        auto failing = [&](const std::string& from, const std::string& to) {
+            if (++calls == failAt) {
+                errno = ENOSPC;
+                return -1;
+            }
+            return ::rename(from.c_str(), to.c_str());
+        };
+        ASSERT_TRUE(BundleSwap::replace(BundleSwap::Way::contents, target, incoming, aside, failing)) << failAt;
+        EXPECT_EQ(readFile(target + "/bin/tool"), "old") << failAt;
+        EXPECT_TRUE(fs::exists(target + "/OLD")) << failAt;
+        EXPECT_FALSE(fs::exists(target + "/NEW")) << failAt;
+        EXPECT_TRUE(fs::exists(work)) << failAt;  // the working folder is the caller's to remove
+        EXPECT_FALSE(fs::exists(aside)) << failAt;
+    }
+    makeBundles();
+    EXPECT_FALSE(BundleSwap::replace(BundleSwap::Way::contents, target, incoming, aside));
+    EXPECT_EQ(readFile(target + "/bin/tool"), "new");
+    EXPECT_TRUE(fs::exists(target + "/NEW"));
+    EXPECT_FALSE(fs::exists(target + "/OLD"));
+    EXPECT_FALSE(fs::exists(aside));
 }
 
 }  // namespace
