@@ -87,9 +87,8 @@ std::optional<nlohmann::json> ReleaseShelf::latest(const std::string& baseUrl) c
     if (m_fault == ReleaseFault::wrongDigest) digest.back() = digest.back() == '0' ? '1' : '0';
     if (m_upperCase)
         for (char& c : digest) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return nlohmann::json{{"version", *m_version},
-                          {"zip_url", baseUrl + "/releases/" + fileName()},
-                          {"sha256", digest}};
+    return nlohmann::json{
+        {"version", *m_version}, {"zip_url", baseUrl + "/releases/" + fileName()}, {"sha256", digest}};
 }
 
 size_t ReleaseShelf::downloads() const {
@@ -116,19 +115,21 @@ void ReleaseShelf::mount(httplib::Server& server) {
         }
         const size_t half = bytes->size() / 2;
         const size_t piece = std::max<size_t>(1, (bytes->size() + 7) / 8);
-        res.set_content_provider(
-            bytes->size(), "application/zip",
-            [bytes, fault, pauseMs, half, piece](size_t offset, size_t, httplib::DataSink& sink) {
-                auto pause = [&] { std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs)); };
-                size_t end = bytes->size();
-                if (fault == ReleaseFault::cutConnection || fault == ReleaseFault::stall)
-                    end = offset < half ? half : bytes->size();
-                if (fault == ReleaseFault::trickle) end = std::min(bytes->size(), offset + piece);
-                if (offset >= half && offset > 0 && fault == ReleaseFault::cutConnection) return false;
-                if (fault == ReleaseFault::stall && offset == half && offset > 0) pause();
-                if (fault == ReleaseFault::trickle && offset > 0) pause();
-                return sink.write(bytes->data() + offset, end - offset);
-            });
+        res.set_content_provider(bytes->size(), "application/zip",
+                                 [bytes, fault, pauseMs, half, piece](size_t offset, size_t, httplib::DataSink& sink) {
+                                     auto pause = [&] {
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+                                     };
+                                     size_t end = bytes->size();
+                                     if (fault == ReleaseFault::cutConnection || fault == ReleaseFault::stall)
+                                         end = offset < half ? half : bytes->size();
+                                     if (fault == ReleaseFault::trickle) end = std::min(bytes->size(), offset + piece);
+                                     if (offset >= half && offset > 0 && fault == ReleaseFault::cutConnection)
+                                         return false;
+                                     if (fault == ReleaseFault::stall && offset == half && offset > 0) pause();
+                                     if (fault == ReleaseFault::trickle && offset > 0) pause();
+                                     return sink.write(bytes->data() + offset, end - offset);
+                                 });
     });
 }
 

@@ -2,10 +2,9 @@
 
 #include <cstddef>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 namespace httplib {
 class Server;
@@ -29,7 +28,7 @@ enum class ReleaseFault {
 // manifest's "latest" (version, zip_url, sha256) and served at
 //   GET /releases/<file name>
 class ReleaseShelf {
-public:
+  public:
     // Offers `archive` (the bytes of a zip) as release `version`.
     void publish(const std::string& version, std::string archive);
     void withdraw();
@@ -48,7 +47,7 @@ public:
     // Adds the archive route to `server`, before it listens.
     void mount(httplib::Server& server);
 
-private:
+  private:
     std::string fileName() const;  // caller holds the lock
     std::string servedBytes() const;
 

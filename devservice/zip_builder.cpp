@@ -117,7 +117,8 @@ std::string ZipBuilder::finish() {
             at += name.size() + 1;
             uint32_t mode = static_cast<uint32_t>(std::stoul(patches.c_str() + at));
             at += std::strlen(patches.c_str() + at) + 1;
-            for (size_t pos = m_bytes.find("PK\x01\x02"); pos != std::string::npos; pos = m_bytes.find("PK\x01\x02", pos + 4)) {
+            for (size_t pos = m_bytes.find("PK\x01\x02"); pos != std::string::npos;
+                 pos = m_bytes.find("PK\x01\x02", pos + 4)) {
                 if (pos + 46 > m_bytes.size()) break;
                 uint16_t nameLength = le16(m_bytes, pos + 28);
                 if (m_bytes.compare(pos + 46, nameLength, name) != 0) continue;

@@ -12,7 +12,7 @@ namespace devservice {
 // release archives and hostile ones are made alike. Entries keep the exact
 // names, modes and link targets given, including ones no sane packer writes.
 class ZipBuilder {
-public:
+  public:
     ZipBuilder();
     ~ZipBuilder();
     ZipBuilder(const ZipBuilder&) = delete;
@@ -34,7 +34,7 @@ public:
     // The finished archive; the builder takes no more entries afterwards.
     std::string finish();
 
-private:
+  private:
     void add(const std::string& name, mode_t mode, const std::string& content, const std::string& linkTarget);
 
     archive* m_archive = nullptr;

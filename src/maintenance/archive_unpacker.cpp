@@ -49,7 +49,7 @@ struct Entry {
 };
 
 class Survey {
-public:
+  public:
     explicit Survey(const ArchiveUnpacker::Limits& limits) : m_limits(limits) {}
 
     // Reads every header of an opened archive, refusing what may not be written.
@@ -75,14 +75,15 @@ public:
         return text ? text : "archive error";
     }
 
-private:
+  private:
     Result add(archive_entry* entry) {
         if (++m_count > m_limits.maxEntries) return fail(Outcome::refused, "too many entries");
         const char* name = archive_entry_pathname(entry);
         if (!name) return fail(Outcome::refused, "entry without a name");
         if (archive_entry_is_encrypted(entry)) return fail(Outcome::unreadable, "encrypted entry");
         Entry e;
-        if (!ArchiveUnpacker::splitEntryPath(name, e.parts)) return fail(Outcome::refused, std::string("path leaves the folder: ") + name);
+        if (!ArchiveUnpacker::splitEntryPath(name, e.parts))
+            return fail(Outcome::refused, std::string("path leaves the folder: ") + name);
         if (archive_entry_hardlink(entry)) return fail(Outcome::refused, std::string("hard link: ") + name);
         switch (archive_entry_filetype(entry)) {
             case AE_IFREG:
@@ -122,7 +123,8 @@ private:
                 if (m_links.count(joined(e.parts, n)))
                     return fail(Outcome::refused, "entry below a link: " + joined(e.parts, e.parts.size()));
             if (e.isLink && !linkStaysInside(e))
-                return fail(Outcome::refused, "link leaves the folder: " + joined(e.parts, e.parts.size()) + " -> " + e.linkTarget);
+                return fail(Outcome::refused,
+                            "link leaves the folder: " + joined(e.parts, e.parts.size()) + " -> " + e.linkTarget);
         }
         return {};
     }
@@ -218,7 +220,10 @@ ArchiveUnpacker::Result ArchiveUnpacker::checkFile(const std::string& archivePat
 
 ArchiveUnpacker::Result ArchiveUnpacker::unpack(const std::string& archivePath, const std::string& destination) const {
     std::vector<Entry> entries;
-    if (Result r = surveyWith(m_limits, [&](archive* a) { return openFile(a, archivePath); }, &entries); !r) return r;
+    if (Result r = surveyWith(
+            m_limits, [&](archive* a) { return openFile(a, archivePath); }, &entries);
+        !r)
+        return r;
 
     Reader reader = newReader();
     Writer writer(archive_write_disk_new());
@@ -228,12 +233,12 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const std::string& archivePath, 
     // made absolute below, under a destination free of links, so the guard
     // against absolute names cannot be one of them.)
     archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
-                                                     ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                                                     ARCHIVE_EXTRACT_SECURE_NODOTDOT);
+                                                     ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NODOTDOT);
     std::error_code ec;
     const std::string root = std::filesystem::canonical(destination, ec).string();
     if (ec) return fail(Outcome::writeFailed, "destination: " + ec.message(), ec.value());
-    if (openFile(reader.get(), archivePath) != ARCHIVE_OK) return fail(Outcome::unreadable, Survey::errorOf(reader.get()));
+    if (openFile(reader.get(), archivePath) != ARCHIVE_OK)
+        return fail(Outcome::unreadable, Survey::errorOf(reader.get()));
 
     uint64_t left = m_limits.maxTotalBytes;
     for (size_t index = 0;; ++index) {
@@ -243,7 +248,8 @@ ArchiveUnpacker::Result ArchiveUnpacker::unpack(const std::string& archivePath, 
         if (rc < ARCHIVE_WARN) return fail(Outcome::unreadable, Survey::errorOf(reader.get()));
         std::vector<std::string> parts;
         // The second reading must list what the first one checked.
-        if (index >= entries.size() || !splitEntryPath(archive_entry_pathname(entry) ? archive_entry_pathname(entry) : "/", parts) ||
+        if (index >= entries.size() ||
+            !splitEntryPath(archive_entry_pathname(entry) ? archive_entry_pathname(entry) : "/", parts) ||
             parts != entries[index].parts)
             return fail(Outcome::refused, "archive changed between readings");
         if (parts.empty()) continue;  // the root folder itself

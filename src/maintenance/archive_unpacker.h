@@ -18,7 +18,7 @@
 // Permission bits are kept (the executable stays executable) but set-uid,
 // set-gid and sticky bits never are.
 class ArchiveUnpacker {
-public:
+  public:
     struct Limits {
         uint64_t maxTotalBytes = uint64_t(4) << 30;  // 4 GiB unpacked
         size_t maxEntries = 100000;
@@ -57,6 +57,6 @@ public:
     // when the path is absolute or climbs with "..".
     static bool splitEntryPath(std::string_view path, std::vector<std::string>& components);
 
-private:
+  private:
     Limits m_limits;
 };

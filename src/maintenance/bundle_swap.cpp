@@ -39,7 +39,7 @@ std::vector<std::string> entriesOf(const std::string& folder, const std::string&
 }
 
 class Mover {
-public:
+  public:
     explicit Mover(const Rename& rename) : m_rename(rename) {}
     int operator()(const std::string& from, const std::string& to) const {
         return m_rename ? m_rename(from, to) : ::rename(from.c_str(), to.c_str());
@@ -68,12 +68,12 @@ public:
         return all;
     }
 
-private:
+  private:
     const Rename& m_rename;
 };
 
-std::optional<std::string> replaceWholeFolder(const Mover& move, const std::string& target,
-                                              const std::string& incoming, const std::string& aside) {
+std::optional<std::string> replaceWholeFolder(const Mover& move, const std::string& target, const std::string& incoming,
+                                              const std::string& aside) {
     if (move(target, aside) != 0) return "impossible de déplacer " + target + " (" + std::strerror(errno) + ")";
     if (move(incoming, target) != 0) {
         std::string reason =

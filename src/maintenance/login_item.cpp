@@ -27,11 +27,20 @@ std::string execArgument(const std::string& argument) {
     std::string value;
     for (char c : quoted) {
         switch (c) {
-            case '\\': value += "\\\\"; break;
-            case '\n': value += "\\n"; break;
-            case '\t': value += "\\t"; break;
-            case '\r': value += "\\r"; break;
-            default: value += c;
+            case '\\':
+                value += "\\\\";
+                break;
+            case '\n':
+                value += "\\n";
+                break;
+            case '\t':
+                value += "\\t";
+                break;
+            case '\r':
+                value += "\\r";
+                break;
+            default:
+                value += c;
         }
     }
     return value;
@@ -42,7 +51,9 @@ std::string entryText(const std::string& executable) {
            "Type=Application\n"
            "Name=Kestro Agent\n"
            "Icon=io.kestro.agent\n"
-           "Exec=" + execArgument(executable) + "\n"
+           "Exec=" +
+           execArgument(executable) +
+           "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
 }

@@ -52,9 +52,8 @@ std::vector<long long> versionParts(const std::string& version) {
         start = dot + 1;
         if (part.empty()) continue;
         size_t digits = (part[0] == '+' || part[0] == '-') ? 1 : 0;
-        bool numeric = part.size() > digits &&
-                       std::all_of(part.begin() + static_cast<long>(digits), part.end(),
-                                   [](unsigned char c) { return std::isdigit(c); });
+        bool numeric = part.size() > digits && std::all_of(part.begin() + static_cast<long>(digits), part.end(),
+                                                           [](unsigned char c) { return std::isdigit(c); });
         long long value = 0;
         if (numeric) {
             errno = 0;

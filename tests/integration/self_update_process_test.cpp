@@ -29,12 +29,16 @@ struct ScopedEnv {
     std::optional<std::string> saved;
     ScopedEnv(std::string n, const std::optional<std::string>& value) : name(std::move(n)) {
         if (const char* old = ::getenv(name.c_str())) saved = old;
-        if (value) ::setenv(name.c_str(), value->c_str(), 1);
-        else ::unsetenv(name.c_str());
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
     }
     ~ScopedEnv() {
-        if (saved) ::setenv(name.c_str(), saved->c_str(), 1);
-        else ::unsetenv(name.c_str());
+        if (saved)
+            ::setenv(name.c_str(), saved->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
     }
 };
 
@@ -97,7 +101,8 @@ TEST(SelfUpdateProcess, InstalledBundleUpdatesItselfAndRestartsFromTheNewFiles) 
     int quits = 0;
     options.quit = [&](std::chrono::milliseconds) { ++quits; };
     std::vector<std::string> texts;
-    ASSERT_TRUE(Updater::checkAndInstall(service.baseUrl(), [&](const std::string& t) { texts.push_back(t); }, options))
+    ASSERT_TRUE(Updater::checkAndInstall(
+        service.baseUrl(), [&](const std::string& t) { texts.push_back(t); }, options))
         << (texts.empty() ? "" : texts.back());
     EXPECT_EQ(texts.back(), "Mis à jour en 99.0.0, redémarrage…");
     EXPECT_EQ(quits, 1);

@@ -21,7 +21,7 @@ using Outcome = ArchiveUnpacker::Outcome;
 namespace {
 
 class ArchiveUnpackerTest : public ::testing::Test {
-protected:
+  protected:
     TempHome home;
     std::string out = home.path() + "/out";
 

@@ -92,7 +92,8 @@ TEST(LoginItem, SettingFollowsTheFile) {
 
     // Moved application: the entry follows it, with no stray temporary file.
     LoginItem::set(true, "/elsewhere/Kestro Agent.app/bin/kestro-agent");
-    EXPECT_EQ(*AtomicFile::read(LoginItem::path()), LoginItem::entryText("/elsewhere/Kestro Agent.app/bin/kestro-agent"));
+    EXPECT_EQ(*AtomicFile::read(LoginItem::path()),
+              LoginItem::entryText("/elsewhere/Kestro Agent.app/bin/kestro-agent"));
     size_t files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(home.path() + "/.config/autostart")) ++files;
     EXPECT_EQ(files, 1u);

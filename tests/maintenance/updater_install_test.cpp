@@ -54,7 +54,7 @@ std::string releaseArchive(const std::string& program = "#!/bin/sh\necho new\n")
 }
 
 class UpdaterInstallTest : public ::testing::Test {
-protected:
+  protected:
     TempHome home;
     devservice::DevService service;
     std::string opt = home.path() + "/opt";
@@ -93,8 +93,8 @@ protected:
     bool install() {
         texts.clear();
         fs::remove(home.configDir() + "/manifest.json");  // each run sees only what the service says now
-        return Updater::checkAndInstall(service.baseUrl(), [this](const std::string& t) { texts.push_back(t); },
-                                        options);
+        return Updater::checkAndInstall(
+            service.baseUrl(), [this](const std::string& t) { texts.push_back(t); }, options);
     }
 
     void announce(const nlohmann::json& latest) { service.setManifest(nlohmann::json{{"latest", latest}}.dump()); }
@@ -189,8 +189,9 @@ TEST_F(UpdaterInstallTest, RejectedArchives) {
     service.releases().setFault(ReleaseFault::none);
 
     ZipBuilder hostile;
-    hostile.folder("Kestro Agent.app").file("Kestro Agent.app/bin/kestro-agent", "x", 0755).symlink(
-        "Kestro Agent.app/key", "../../.ssh/id_ed25519");
+    hostile.folder("Kestro Agent.app")
+        .file("Kestro Agent.app/bin/kestro-agent", "x", 0755)
+        .symlink("Kestro Agent.app/key", "../../.ssh/id_ed25519");
     service.releases().publish(kNew, hostile.finish());
     expectFailure("link leaving the folder", {kStarting, kUnreadable});
 
