@@ -66,6 +66,7 @@ struct DevService::Impl {
     std::vector<RecordedRequest> requests;
     std::optional<std::pair<std::string, int>> manifest;
     bool keepUploadBytes = true;
+    ReleaseShelf releases;
     std::string uploadDir;
 
     httplib::Server server;
@@ -237,6 +238,15 @@ struct DevService::Impl {
         auto fault = takeFault(req.path, "");
         if (fault && applyHttpFault(*fault, res)) return;
         std::lock_guard lock(mutex);
+        if (auto latest = releases.latest(state.baseUrl)) {
+            auto document = Json::parse(manifest ? manifest->first : "{}", nullptr, false);
+            if (document.is_object()) {
+                document["latest"] = *latest;
+                res.status = manifest ? manifest->second : 200;
+                res.set_content(document.dump(), "application/json");
+                return;
+            }
+        }
         if (!manifest) {
             res.status = 404;
             res.set_content(R"({"error":"not_found"})", "application/json");
@@ -260,6 +270,7 @@ DevService::DevService() : m(std::make_unique<Impl>()) {
     });
     m->server.Get("/api/v1/agent_manifest.php",
                   [this](const httplib::Request& req, httplib::Response& res) { m->handleManifest(req, res); });
+    m->releases.mount(m->server);
 }
 
 DevService::~DevService() {
@@ -308,6 +319,8 @@ void DevService::setKeepUploadBytes(bool keep) {
     std::lock_guard lock(m->mutex);
     m->keepUploadBytes = keep;
 }
+
+ReleaseShelf& DevService::releases() { return m->releases; }
 
 void DevService::addFault(Fault fault) {
     std::lock_guard lock(m->mutex);
