@@ -26,9 +26,14 @@ Json emptyListResult(const char* key) { return Json{{key, Json::array()}}; }
 }  // namespace
 
 MCPServer::MCPServer(AgentConfig config, std::istream& in, std::ostream& out, std::ostream& err)
-    : cfg(std::move(config)), m_in(in), m_out(out), m_err(err) {}
+    : service(std::move(config)),
+      progress([this](const Json& message) { send(message); }),
+      m_in(in),
+      m_out(out),
+      m_err(err) {}
 
 int MCPServer::run() {
+    const AgentConfig& cfg = service.cfg;
     manifest = Manifest::load(cfg.baseUrl, 3);
     log(std::string("démarré v") + kAppVersion + " — " + cfg.baseUrl + " — token " +
         (cfg.isLoggedIn() ? "présent" : "ABSENT") + " — manifeste " + (manifest ? "serveur" : "intégré"));
@@ -56,11 +61,7 @@ void MCPServer::handleLine(std::string_view raw) {
     for (const auto& element : *value) handle(element);
 }
 
-void MCPServer::reloadConfig() {
-    AgentConfig fresh = ConfigStore::load();
-    if (fresh.token != cfg.token || fresh.baseUrl != cfg.baseUrl) remoteToolsCache.reset();
-    cfg = std::move(fresh);
-}
+void MCPServer::reloadConfig() { service.update(ConfigStore::load()); }
 
 void MCPServer::handle(const Json& message) {
     reloadConfig();
@@ -78,17 +79,18 @@ void MCPServer::handle(const Json& message) {
     Json params = (paramsIt != message.end() && paramsIt->is_object()) ? *paramsIt : Json::object();
 
     if (method == "initialize") {
-        send(result(id, Json{{"protocolVersion", kProtocolVersion},
-                             {"capabilities", {{"tools", {{"listChanged", false}}}}},
-                             {"serverInfo",
-                              {{"name", "kestro-agent"}, {"title", "Kestro Agent (fichiers du Mac)"},
-                               {"version", kAppVersion}}},
-                             {"instructions", instructions()}}));
+        send(result(
+            id,
+            Json{{"protocolVersion", kProtocolVersion},
+                 {"capabilities", {{"tools", {{"listChanged", false}}}}},
+                 {"serverInfo",
+                  {{"name", "kestro-agent"}, {"title", "Kestro Agent (fichiers du Mac)"}, {"version", kAppVersion}}},
+                 {"instructions", instructions()}}));
     } else if (method == "ping") {
         send(result(id, Json::object()));
     } else if (method == "tools/list") {
         Json tools = localToolDefs();
-        for (auto& tool : remoteTools()) tools.push_back(std::move(tool));
+        for (auto& tool : service.remoteTools()) tools.push_back(std::move(tool));
         send(result(id, Json{{"tools", std::move(tools)}}));
     } else if (method == "tools/call") {
         send(result(id, callTool(params)));
@@ -137,7 +139,7 @@ Json MCPServer::toolText(Json value, bool isError) {
 std::string MCPServer::instructions() const {
     std::string text = kBuiltInInstructions;
     if (manifest && manifest->instructions && !manifest->instructions->empty()) text = *manifest->instructions;
-    if (!cfg.isLoggedIn()) text += kNotConnectedSuffix;
+    if (!service.cfg.isLoggedIn()) text += kNotConnectedSuffix;
     return text;
 }
 

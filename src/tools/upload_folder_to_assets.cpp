@@ -3,12 +3,12 @@
 
 #include "core/tool_args.h"
 #include "core/unicode_text.h"
-#include "mcp/mcp_server.h"
 #include "tools/batch_run.h"
 #include "tools/file_extensions.h"
 #include "tools/local.h"
 #include "tools/local_tool_args.h"
 #include "tools/local_tool_handlers.h"
+#include "tools/tool_context.h"
 
 // One asset card per image of a folder, optionally gathered in a card folder
 // found by name or created. A refused image is recorded and the others still
@@ -73,18 +73,18 @@ const Json* existingFolderCard(const Json& listing, const std::string& name) {
 
 // The card folder's id: found by name, else created. No usable name (absent,
 // blank) or a reply without an integer id means the cards go without a folder.
-std::optional<int64_t> cardFolderId(const Json& args, const CardOptions& options, MCPServer& server) {
+std::optional<int64_t> cardFolderId(const Json& args, const CardOptions& options, ServiceSession& service) {
     auto folderName = strArg(args, "folder_name");
     if (!folderName) return std::nullopt;
     std::string name(UnicodeText::trimSpacesAndTabs(*folderName));
     if (name.empty()) return std::nullopt;
 
-    Json listing = server.remoteData("list_asset_cards", Json{{"workspace_id", options.workspaceId}});
+    Json listing = service.remoteData("list_asset_cards", Json{{"workspace_id", options.workspaceId}});
     if (const Json* card = existingFolderCard(listing, name)) return integerAt(*card, "card_id");
 
     Json request{{"workspace_id", options.workspaceId}, {"name", name}};
     LocalToolArgs::setIfPresent(request, "kind", options.kind);
-    return integerAt(server.remoteData("create_asset_card_folder", request), "folder_id");
+    return integerAt(service.remoteData("create_asset_card_folder", request), "folder_id");
 }
 
 std::string prefixed(const std::string& prefix, const std::string& stem) {
@@ -108,11 +108,11 @@ struct CardLists {
 };
 
 // True when the service took the image, as a new card or as one it already held.
-bool sendCard(const LocalFile& file, const CardOptions& options, MCPServer& server, CardLists& lists,
-              const MCPServer::ByteProgress& onBytes) {
+bool sendCard(const LocalFile& file, const CardOptions& options, ServiceSession& service, CardLists& lists,
+              const ProgressSink::ByteProgress& onBytes) {
     Json reply;
     try {
-        reply = server.uploadFile(file.path, options.workspaceId, std::nullopt, cardFinalize(file, options), onBytes);
+        reply = service.uploadFile(file.path, options.workspaceId, std::nullopt, cardFinalize(file, options), onBytes);
     } catch (const ToolError& error) {
         Json entry{{"file", file.name}};
         LocalToolArgs::recordFailure(entry, error);
@@ -147,19 +147,21 @@ Json summary(const CardOptions& options, CardLists lists) {
 
 }  // namespace
 
-Json uploadFolderToAssets(const Json& args, MCPServer& server) {
+Json uploadFolderToAssets(const Json& args, ToolContext& context) {
+    ServiceSession& service = context.service;
     CardOptions options;
     options.workspaceId = LocalToolArgs::requiredId(args, "workspace_id");
     std::vector<LocalFile> images = imagesOf(args);
     options.namePrefix = strArg(args, "name_prefix").value_or("");
     options.promptPrefix = strArg(args, "prompt_prefix").value_or("");
     options.kind = LocalToolArgs::optionalText(args, "kind");
-    options.folderId = cardFolderId(args, options, server);
+    options.folderId = cardFolderId(args, options, service);
 
     CardLists lists;
-    BatchRun run(server, images.size());
-    for (const LocalFile& file : images) run.handle(file.name, [&](const MCPServer::ByteProgress& onBytes) {
-            return sendCard(file, options, server, lists, onBytes);
+    BatchRun run(context.progress, images.size());
+    for (const LocalFile& file : images)
+        run.handle(file.name, [&](const ProgressSink::ByteProgress& onBytes) {
+            return sendCard(file, options, service, lists, onBytes);
         });
     return summary(options, std::move(lists));
 }

@@ -115,7 +115,7 @@ TEST(McpServer, InstructionsFollowTheManifestAndTheToken) {
     EXPECT_TRUE(server.instructions().starts_with("Kestro : storyboards"));
     server.manifest = Manifest{.instructions = "Texte du service."};
     EXPECT_EQ(server.instructions(), "Texte du service.");
-    server.cfg.token.clear();
+    server.service.cfg.token.clear();
     EXPECT_TRUE(server.instructions().starts_with("Texte du service. ⚠️ Non connecté"));
 }
 
@@ -124,23 +124,23 @@ TEST(McpServer, ConfigurationIsReloadedBeforeEveryMessage) {
     std::istringstream in;
     std::ostringstream out, err;
     MCPServer server(ConfigStore::load(), in, out, err);
-    server.remoteToolsCache = Json::array({Json{{"name", "cached"}}});
+    server.service.remoteToolsCache = Json::array({Json{{"name", "cached"}}});
     server.handle(Json{{"id", 1}, {"method", "ping"}});
-    EXPECT_TRUE(server.remoteToolsCache) << "same token and base URL keep the cache";
+    EXPECT_TRUE(server.service.remoteToolsCache) << "same token and base URL keep the cache";
 
     ConfigStore::save(AgentConfig{.token = "fresh"});
     server.handle(Json{{"id", 2}, {"method", "ping"}});
-    EXPECT_EQ(server.cfg.token, "fresh");
-    EXPECT_FALSE(server.remoteToolsCache) << "a new token drops the service's tool list";
+    EXPECT_EQ(server.service.cfg.token, "fresh");
+    EXPECT_FALSE(server.service.remoteToolsCache) << "a new token drops the service's tool list";
 
-    server.remoteToolsCache = Json::array();
+    server.service.remoteToolsCache = Json::array();
     ConfigStore::save(AgentConfig{.baseUrl = "https://elsewhere.test", .token = "fresh"});
     server.handle(Json{{"id", 3}, {"method", "ping"}});
-    EXPECT_FALSE(server.remoteToolsCache) << "a new base URL drops it too";
+    EXPECT_FALSE(server.service.remoteToolsCache) << "a new base URL drops it too";
 
     ConfigStore::clear();
     server.handle(Json{{"id", 4}, {"method", "ping"}});
-    EXPECT_FALSE(server.cfg.isLoggedIn());
+    EXPECT_FALSE(server.service.cfg.isLoggedIn());
 }
 
 TEST(McpServer, ToolTextWrapsValuesAsMcpToolResults) {
