@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include "core/http.h"
+#include "core/tool_args.h"
 #include "core/tool_error.h"
 #include "service/service_session.h"
 
@@ -39,8 +40,9 @@ Json ServiceSession::uploadFile(const std::string& path, std::optional<int64_t> 
 
     Json slot = remoteData("request_upload", slotRequest);
     auto url = slot.find("upload_url");
-    auto id = slot.find("upload_id");
-    if (url == slot.end() || !url->is_string() || id == slot.end() || !id->is_number_integer())
+    auto idIt = slot.find("upload_id");
+    std::optional<int64_t> id = idIt == slot.end() ? std::nullopt : integralNumber(*idIt);
+    if (url == slot.end() || !url->is_string() || !id)
         throw ToolError("upload_request_failed", "request_upload n'a pas renvoyé d'URL de dépôt.");
 
     HTTPResult put = HTTP::request("PUT", url->get<std::string>(), {{"Content-Type", "application/octet-stream"}},

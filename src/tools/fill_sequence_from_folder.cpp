@@ -34,8 +34,8 @@ struct FillLists {
     Json failed = Json::array();
 };
 
-std::vector<LocalFile> planFilesOf(const Json& args) {
-    auto [folder, files] = Local::list(LocalToolArgs::path(args, "directory"), kPlanExts);
+std::vector<LocalFile> planFilesOf(const Json& args, std::vector<std::string>& notUtf8) {
+    auto [folder, files] = Local::list(LocalToolArgs::path(args, "directory"), kPlanExts, &notUtf8);
     if (files.empty()) throw ToolError("empty", "Aucune image/vidéo dans " + folder + ".");
     // Stable, so files of one number keep the listing's name order. Each name
     // is read once: the number comes from a regular expression.
@@ -53,8 +53,7 @@ std::vector<LocalFile> planFilesOf(const Json& args) {
 std::optional<int64_t> integerAt(const Json& object, const char* key) {
     if (!object.is_object()) return std::nullopt;
     auto it = object.find(key);
-    if (it == object.end() || !it->is_number_integer()) return std::nullopt;
-    return it->get<int64_t>();
+    return it == object.end() ? std::nullopt : integralNumber(*it);
 }
 
 // The objects of a reply's array; a missing or mistyped array holds none.
@@ -198,11 +197,13 @@ Json summary(const Target& target, FillLists lists) {
 Json fillSequenceFromFolder(const Json& args, ToolContext& context) {
     ServiceSession& service = context.service;
     int64_t sequenceId = LocalToolArgs::requiredId(args, "sequence_id");
-    std::vector<LocalFile> files = planFilesOf(args);
+    std::vector<std::string> notUtf8;
+    std::vector<LocalFile> files = planFilesOf(args, notUtf8);
     Target target = findTarget(args, sequenceId, service);
     FillOptions options{boolArg(args, "create_missing_plans"), strArg(args, "prompt_prefix").value_or("")};
 
     FillLists lists;
+    for (const auto& name : notUtf8) lists.skipped.push_back(LocalToolArgs::skippedNotUtf8(name));
     BatchRun run(context.progress, files.size());
     for (const LocalFile& file : files)
         run.handle(file.name, [&](const ProgressSink::ByteProgress& onBytes) {

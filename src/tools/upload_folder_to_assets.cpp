@@ -36,8 +36,8 @@ struct CardOptions {
     std::optional<int64_t> folderId;
 };
 
-std::vector<LocalFile> imagesOf(const Json& args) {
-    auto [folder, files] = Local::list(LocalToolArgs::path(args, "directory"), kCardImageExts);
+std::vector<LocalFile> imagesOf(const Json& args, std::vector<std::string>& notUtf8) {
+    auto [folder, files] = Local::list(LocalToolArgs::path(args, "directory"), kCardImageExts, &notUtf8);
     if (files.empty()) throw ToolError("empty", "Aucune image dans " + folder + ".");
     if (files.size() > kMaxImages)
         throw ToolError("too_many", std::to_string(files.size()) + " images : 100 max par appel, découpe le dossier.");
@@ -52,8 +52,7 @@ bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
 
 std::optional<int64_t> integerAt(const Json& object, const char* key) {
     auto it = object.find(key);
-    if (it == object.end() || !it->is_number_integer()) return std::nullopt;
-    return it->get<int64_t>();
+    return it == object.end() ? std::nullopt : integralNumber(*it);
 }
 
 // The first folder card of that name, in the service's order.
@@ -105,6 +104,7 @@ struct CardLists {
     Json done = Json::array();
     Json alreadyExisting = Json::array();
     Json failed = Json::array();
+    Json skipped = Json::array();
 };
 
 // True when the service took the image, as a new card or as one it already held.
@@ -134,15 +134,19 @@ std::string closingNote(const CardLists& lists) {
 
 Json summary(const CardOptions& options, CardLists lists) {
     std::string note = closingNote(lists);
-    return Json{{"workspace_id", options.workspaceId},
-                {"cards_created", lists.done.size()},
-                {"cards_already_existing", lists.alreadyExisting.size()},
-                {"card_folder_id", options.folderId ? Json(*options.folderId) : Json(nullptr)},
-                {"failed", lists.failed.size()},
-                {"done", std::move(lists.done)},
-                {"already_existing", std::move(lists.alreadyExisting)},
-                {"failed_files", std::move(lists.failed)},
-                {"next", std::move(note)}};
+    Json out{{"workspace_id", options.workspaceId},
+             {"cards_created", lists.done.size()},
+             {"cards_already_existing", lists.alreadyExisting.size()},
+             {"card_folder_id", options.folderId ? Json(*options.folderId) : Json(nullptr)},
+             {"failed", lists.failed.size()},
+             {"done", std::move(lists.done)},
+             {"already_existing", std::move(lists.alreadyExisting)},
+             {"failed_files", std::move(lists.failed)},
+             {"next", std::move(note)}};
+    // Only a folder holding such names has this list, so every other reply
+    // keeps the shape assistants already know.
+    if (!lists.skipped.empty()) out["skipped_files"] = std::move(lists.skipped);
+    return out;
 }
 
 }  // namespace
@@ -151,13 +155,15 @@ Json uploadFolderToAssets(const Json& args, ToolContext& context) {
     ServiceSession& service = context.service;
     CardOptions options;
     options.workspaceId = LocalToolArgs::requiredId(args, "workspace_id");
-    std::vector<LocalFile> images = imagesOf(args);
+    std::vector<std::string> notUtf8;
+    std::vector<LocalFile> images = imagesOf(args, notUtf8);
     options.namePrefix = strArg(args, "name_prefix").value_or("");
     options.promptPrefix = strArg(args, "prompt_prefix").value_or("");
     options.kind = LocalToolArgs::optionalText(args, "kind");
     options.folderId = cardFolderId(args, options, service);
 
     CardLists lists;
+    for (const auto& name : notUtf8) lists.skipped.push_back(LocalToolArgs::skippedNotUtf8(name));
     BatchRun run(context.progress, images.size());
     for (const LocalFile& file : images)
         run.handle(file.name, [&](const ProgressSink::ByteProgress& onBytes) {
