@@ -30,7 +30,8 @@ MCPServer::MCPServer(AgentConfig config, std::istream& in, std::ostream& out, st
       progress([this](const Json& message) { send(message); }),
       m_in(in),
       m_out(out),
-      m_err(err) {}
+      m_err(err),
+      m_config(ConfigStore::file()) {}
 
 int MCPServer::run() {
     const AgentConfig& cfg = service.cfg;
@@ -61,7 +62,11 @@ void MCPServer::handleLine(std::string_view raw) {
     for (const auto& element : *value) handle(element);
 }
 
-void MCPServer::reloadConfig() { service.update(ConfigStore::load()); }
+// A login or a logout in the tray application counts from the very next
+// message; an unchanged file is not parsed again.
+void MCPServer::reloadConfig() {
+    if (auto fresh = m_config.changed()) service.update(std::move(*fresh));
+}
 
 void MCPServer::handle(const Json& message) {
     reloadConfig();

@@ -8,6 +8,7 @@
 #include "config/agent_config.h"
 #include "core/json.h"
 #include "mcp/manifest.h"
+#include "service/config_follower.h"
 #include "service/progress_sink.h"
 #include "service/service_session.h"
 
@@ -65,4 +66,5 @@ class MCPServer {
     std::ostream& m_out;
     std::ostream& m_err;
     bool m_outputClosed = false;
+    ConfigFollower m_config;
 };
