@@ -40,6 +40,7 @@ int MCPServer::run() {
         (cfg.isLoggedIn() ? "présent" : "ABSENT") + " — manifeste " + (manifest ? "serveur" : "intégré"));
     std::string line;
     while (!m_outputClosed && std::getline(m_in, line)) handleLine(line);
+    m_out.flush();
     return 0;
 }
 
@@ -70,6 +71,20 @@ void MCPServer::reloadConfig() {
 
 void MCPServer::handle(const Json& message) {
     reloadConfig();
+    // Answers that take no time may share one write while more requests
+    // already wait in our input: the next flush comes a few microseconds
+    // later. Anything that may wait on the service or the disk first sends
+    // what is held, and its own reply (and progress) at once.
+    auto methodOf = message.find("method");
+    bool quick =
+        methodOf == message.end() || !methodOf->is_string() || (*methodOf != "tools/call" && *methodOf != "tools/list");
+    if (!quick) m_out.flush();
+    m_holdReplies = quick && m_in.rdbuf() && m_in.rdbuf()->in_avail() > 0;
+    dispatch(message);
+    m_holdReplies = false;
+}
+
+void MCPServer::dispatch(const Json& message) {
     auto idIt = message.find("id");
     bool hasId = idIt != message.end() && !idIt->is_null();
     Json id = hasId ? *idIt : Json(nullptr);
@@ -119,7 +134,7 @@ void MCPServer::send(const Json& message) {
     if (line == "null") line = message.dump(-1, ' ', false, Json::error_handler_t::replace);
     line += '\n';
     m_out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    m_out.flush();
+    if (!m_holdReplies) m_out.flush();
     // The assistant closed its end: nobody will read another reply, so the
     // loop stops instead of working for no one.
     if (!m_out) m_outputClosed = true;

@@ -61,10 +61,12 @@ class MCPServer {
   private:
     void handleLine(std::string_view line);
     void reloadConfig();
+    void dispatch(const Json& message);
 
     std::istream& m_in;
     std::ostream& m_out;
     std::ostream& m_err;
     bool m_outputClosed = false;
+    bool m_holdReplies = false;  // while a quick reply is followed by waiting input
     ConfigFollower m_config;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "config/config_store.h"
@@ -192,6 +193,43 @@ TEST(McpServer, ARepliedTextThatIsNotUtf8StillGivesAnAnswerableLine) {
     ASSERT_TRUE(reply) << out.str();
     EXPECT_EQ((*reply)["id"], 5);
     EXPECT_EQ((*reply)["result"]["content"][0]["text"], "Dossier introuvable : /home/\uFFFDt\uFFFD");
+}
+
+}  // namespace
+
+namespace {
+
+// An output that remembers how many reply lines had been written at each flush.
+struct FlushLog : std::stringbuf {
+    std::vector<size_t> linesAtFlush;
+    int sync() override {
+        std::string text = str();
+        linesAtFlush.push_back(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
+        return 0;
+    }
+};
+
+// Quick answers to requests already waiting may leave in one write, but a
+// tool call never waits behind them, nor its reply behind the next request.
+TEST(McpServer, QuickRepliesShareAWriteButNeverDelayAToolCall) {
+    TempHome home;
+    std::istringstream in(R"({"id":1,"method":"ping"}
+{"id":2,"method":"ping"}
+{"id":3,"method":"tools/call","params":{"name":"list_local_files","arguments":{"directory":"~/absent"}}}
+{"id":4,"method":"ping"}
+{"id":5,"method":"ping"}
+)");
+    FlushLog log;
+    std::ostream out(&log);
+    std::ostringstream err;
+    MCPServer server(AgentConfig{}, in, out, err);
+    EXPECT_EQ(server.run(), 0);
+    ASSERT_GE(log.linesAtFlush.size(), 3u);
+    EXPECT_EQ(log.linesAtFlush[0], 2u) << "both pings out before the tool call starts";
+    EXPECT_EQ(log.linesAtFlush[1], 3u) << "the tool call's reply out at once";
+    EXPECT_EQ(log.linesAtFlush.back(), 5u);
+    std::string text = log.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
 }
 
 }  // namespace
