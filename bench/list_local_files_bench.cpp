@@ -12,6 +12,7 @@
 #include "mcp/mcp_server.h"
 #include "tools/local.h"
 #include "tools/local_tools.h"
+#include "tools/tool_context.h"
 
 namespace {
 
@@ -56,13 +57,13 @@ BENCHMARK(BM_LocalList)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_ListLocalFilesTool(benchmark::State& state) {
     BenchFolder folder(static_cast<int>(state.range(0)));
-    std::istringstream in;
-    std::ostringstream out, err;
-    MCPServer server(AgentConfig{}, in, out, err);
+    ServiceSession service;
+    ProgressSink progress;
+    ToolContext context{service, progress};
     Json args{{"directory", folder.path}};
     size_t files = 0;
     for (auto _ : state) {
-        Json result = LocalTools::run("list_local_files", args, server);
+        Json result = LocalTools::run("list_local_files", args, context);
         files = result["files"].size();
         benchmark::DoNotOptimize(result);
     }

@@ -1,9 +1,12 @@
-"""Whole-process benchmark of kestro-agent --mcp through pipes.
+"""Whole-process benchmark of kestro-agent --mcp through pipes, beside a trivial C
+server built from bench/trivial_server.c in the same run, so ratios are what count.
 
-  start-to-first-reply: spawn the agent, send one ping, read its reply (median of N runs)
-  pings per second:     stream many pings through one agent, configuration reloaded before each
+  start-to-first-reply: spawn the server, send one ping, read its reply (median of N runs)
+  ping burst:           stream many pings through one server, configuration reloaded before each
+  listing:              list_local_files on 10 000 files, the whole tools/call, against
+                        `find -printf` of the same folder (names, sizes, dates)
 
-Usage: python3 bench/mcp_process.py [build-dir]
+Usage: python3 bench/mcp_process.py [build-dir] [other kestro-agent binaries to compare...]
 """
 import json
 import os
@@ -16,6 +19,7 @@ import threading
 import time
 
 PING = b'{"jsonrpc":"2.0","id":1,"method":"ping"}\n'
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def environment(home):
@@ -24,14 +28,25 @@ def environment(home):
     with open(os.path.join(config, "config.json"), "w") as f:
         json.dump({"baseUrl": "http://127.0.0.1:9", "token": "bench", "userName": "", "userEmail": "",
                    "clientId": "", "configuredPath": ""}, f)
-    return dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_RUNTIME_DIR=home)
+    # The file is older than a clock step when the burst starts, as the
+    # tray application's last write is in practice.
+    past = time.time() - 5
+    os.utime(os.path.join(config, "config.json"), (past, past))
+    return dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_RUNTIME_DIR=home,
+                KESTRO_AGENT_MANIFEST_URL="")
 
 
-def first_reply(binary, env, runs=50):
+def build_trivial(folder):
+    binary = os.path.join(folder, "trivial_server")
+    subprocess.run(["cc", "-O2", "-o", binary, os.path.join(HERE, "trivial_server.c")], check=True)
+    return [binary]
+
+
+def first_reply(command, env, runs=50):
     times = []
     for _ in range(runs):
         start = time.perf_counter()
-        p = subprocess.Popen([binary, "--mcp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        p = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL, env=env)
         p.stdin.write(PING)
         p.stdin.flush()
@@ -39,48 +54,107 @@ def first_reply(binary, env, runs=50):
         times.append(time.perf_counter() - start)
         p.stdin.close()
         p.wait()
-    return statistics.median(times), min(times)
+    return statistics.median(times)
 
 
-def pings_per_second(binary, env, count=200_000):
-    p = subprocess.Popen([binary, "--mcp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL, env=env)
-    payload = PING * count
+def burst(command, env, count=10_000, runs=5):
+    rates = []
+    for _ in range(runs):
+        p = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, env=env)
+        p.stdin.write(PING)
+        p.stdin.flush()
+        p.stdout.readline()  # started: the burst measures messages, not the start
+        payload = PING * count
 
-    def feed():
-        p.stdin.write(payload)
-        p.stdin.close()
+        def feed():
+            p.stdin.write(payload)
+            p.stdin.close()
 
-    start = time.perf_counter()
-    writer = threading.Thread(target=feed)
-    writer.start()
-    lines = 0
-    for chunk in iter(lambda: p.stdout.read(1 << 16), b""):
-        lines += chunk.count(b"\n")
-    elapsed = time.perf_counter() - start
-    writer.join()
+        start = time.perf_counter()
+        writer = threading.Thread(target=feed)
+        writer.start()
+        lines = 0
+        for chunk in iter(lambda: p.stdout.read(1 << 16), b""):
+            lines += chunk.count(b"\n")
+        elapsed = time.perf_counter() - start
+        writer.join()
+        p.wait()
+        assert lines == count, f"{lines} replies for {count} pings"
+        rates.append(count / elapsed)
+    return statistics.median(rates)
+
+
+def make_folder(path, count=10_000):
+    exts = [".jpg", ".PNG", ".mp4", ".mov", ".pdf", ".txt", ".webp", ".heic"]
+    os.makedirs(path)
+    for i in range(count):
+        kind = i % 4
+        if kind == 0:
+            name = f"plan_{i}"
+        elif kind == 1:
+            name = f"SEQ07_Plan {i} - take{i % 7}"
+        elif kind == 2:
+            name = f"P{i % 1000}_forum-nuit_{i}"
+        else:
+            name = f"référence décor {chr(ord('a') + i % 26)}-{i}"
+        open(os.path.join(path, name + exts[i % 8]), "wb").close()
+
+
+def listing(command, env, folder, runs=7):
+    call = json.dumps({"jsonrpc": "2.0", "id": 2, "method": "tools/call",
+                       "params": {"name": "list_local_files", "arguments": {"directory": folder}}}).encode() + b"\n"
+    p = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    p.stdin.write(PING)
+    p.stdin.flush()
+    p.stdout.readline()
+    times, size = [], 0
+    for _ in range(runs):
+        start = time.perf_counter()
+        p.stdin.write(call)
+        p.stdin.flush()
+        reply = p.stdout.readline()
+        times.append(time.perf_counter() - start)
+        size = len(reply)
+    p.stdin.close()
     p.wait()
-    assert lines == count, f"{lines} replies for {count} pings"
-    return count / elapsed
+    return statistics.median(times), size
+
+
+def find_printf(folder, runs=7):
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        subprocess.run(["find", folder, "-maxdepth", "1", "-type", "f", "-printf", "%f\t%p\t%s\t%TY-%Tm-%TdT%TT\n"],
+                       stdout=subprocess.DEVNULL, check=True)
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
 
 
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
-    binary = os.path.abspath(os.path.join(build, "kestro-agent"))
+    agents = [os.path.abspath(os.path.join(build, "kestro-agent"))] + [os.path.abspath(b) for b in sys.argv[2:]]
     home = tempfile.mkdtemp(prefix="kestro-bench-")
     try:
         env = environment(home)
-        # The server asks for the manifest before reading its input: here the
-        # address refuses at once, so this is the cost of trying; an empty
-        # KESTRO_AGENT_MANIFEST_URL skips the request and reads the cache only.
-        median, best = first_reply(binary, env)
-        print(f"start to first reply, manifest asked (refused): median {median * 1000:.2f} ms, "
-              f"best {best * 1000:.2f} ms (50 runs)")
-        median, best = first_reply(binary, dict(env, KESTRO_AGENT_MANIFEST_URL=""))
-        print(f"start to first reply, cached manifest only:     median {median * 1000:.2f} ms, "
-              f"best {best * 1000:.2f} ms (50 runs)")
-        rate = pings_per_second(binary, env)
-        print(f"pings per second, config.json reloaded before each: {rate:,.0f}")
+        trivial = build_trivial(home)
+        folder = os.path.join(home, "SEQ07")
+        make_folder(folder)
+
+        base_start = first_reply(trivial, env)
+        base_rate = burst(trivial, env)
+        base_find = find_printf(folder)
+        print(f"{'':28} {'start → first reply':>22} {'10 000-ping burst':>24} {'list_local_files 10 000':>26}")
+        print(f"{'trivial C server / find':28} {base_start * 1000:18.2f} ms {base_rate:17,.0f} msg/s "
+              f"{base_find * 1000:18.1f} ms (find)")
+        for agent in agents:
+            command = [agent, "--mcp"]
+            start = first_reply(command, env)
+            rate = burst(command, env)
+            took, size = listing(command, env, folder)
+            print(f"{os.path.relpath(agent):28} {start * 1000:9.2f} ms ({start / base_start:4.1f}×) "
+                  f"{rate:10,.0f} msg/s ({rate / base_rate:4.2f}×) {took * 1000:9.1f} ms ({took / base_find:4.2f}×, "
+                  f"{size / 1e6:.1f} MB)")
     finally:
         shutil.rmtree(home, ignore_errors=True)
 

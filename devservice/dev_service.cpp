@@ -165,6 +165,14 @@ struct DevService::Impl {
         res.set_content(answerRpc(body, id, tool, args, fault).dump(), "application/json");
     }
 
+    static Json withFractions(const Json& value) {
+        if (value.is_number_integer()) return Json(value.get<double>());
+        if (!value.is_structured()) return value;
+        Json out = value;
+        for (auto& member : out) member = withFractions(member);
+        return out;
+    }
+
     Json answerRpc(const Json& body, const Json& id, const std::string& tool, const Json& args,
                    const std::optional<Fault>& fault) {
         std::string method = textOf(body, "method");
@@ -177,6 +185,7 @@ struct DevService::Impl {
                 std::lock_guard lock(mutex);
                 data = state.call(tool, args.is_object() ? args : Json::object());
             }
+            if (fault && fault->wholeNumbersAsFractions) data = withFractions(data);
             Json result{{"content", textContent(data.dump())}, {"isError", false}};
             if (!(fault && fault->textContent)) result["structuredContent"] = data;
             return rpcResult(id, result);

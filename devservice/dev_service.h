@@ -38,6 +38,7 @@ struct Fault {
     std::optional<Json> rpcError; // answer the JSON-RPC call with this "error" object
     bool textContent = false;     // give the tool's data as JSON text content instead of "structuredContent"
     bool toolIsError = false;     // the tool result carries "isError": true with `body` as its text
+    bool wholeNumbersAsFractions = false;  // the tool's data writes 42 as 42.0, as some JSON writers do
     int delayMs = 0;              // wait this long before answering
     bool dropConnection = false;  // close the connection in the middle of the reply (a truncated body)
     bool stopService = false;     // stop listening after this request, as a service that died

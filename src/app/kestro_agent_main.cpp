@@ -26,6 +26,9 @@ int runMcp() {
     // Replies must reach the assistant as soon as each line is complete.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::ios::sync_with_stdio(false);
+    // The server flushes its replies itself (held only while more requests
+    // already wait), so reading need not flush stdout line by line.
+    std::cin.tie(nullptr);
     // An assistant that goes away closes our stdout; the write then fails and
     // the server stops instead of being killed by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);

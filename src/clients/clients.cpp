@@ -1,6 +1,7 @@
 #include "clients/clients.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "clients/config_file_text.h"
 #include "config/config_store.h"
@@ -47,6 +48,10 @@ std::vector<ClientApp> catalogue(const std::string& homeDir, AssistantLocations:
             ClientApp app{p.key, p.name, p.hint, {}, AssistantLocations::resolve(location.configPath, homeDir), p.kind};
             for (const auto& path : location.appPaths)
                 app.appPaths.push_back(AssistantLocations::resolve(path, homeDir));
+            const char* searchPath = std::getenv("PATH");
+            for (const auto& command : location.commands)
+                for (auto& path : AssistantLocations::commandPaths(command, homeDir, searchPath ? searchPath : ""))
+                    app.appPaths.push_back(std::move(path));
             apps.push_back(std::move(app));
         }
     }

@@ -21,21 +21,6 @@ std::optional<int64_t> truncated(double d) {
     return static_cast<int64_t>(t);
 }
 
-std::optional<int64_t> integralNumber(const Json& v) {
-    if (v.is_number_integer() && !v.is_number_unsigned()) return v.get<int64_t>();
-    if (v.is_number_unsigned()) {
-        uint64_t u = v.get<uint64_t>();
-        if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
-        return static_cast<int64_t>(u);
-    }
-    if (v.is_number_float()) {
-        double d = v.get<double>();
-        if (std::trunc(d) != d) return std::nullopt;
-        return truncated(d);
-    }
-    return std::nullopt;
-}
-
 std::optional<int64_t> parseSignedDigits(const std::string& s) {
     size_t start = (!s.empty() && (s[0] == '+' || s[0] == '-')) ? 1 : 0;
     if (start == s.size()) return std::nullopt;
@@ -50,6 +35,21 @@ std::optional<int64_t> parseSignedDigits(const std::string& s) {
 }
 
 }  // namespace
+
+std::optional<int64_t> integralNumber(const Json& v) {
+    if (v.is_number_integer() && !v.is_number_unsigned()) return v.get<int64_t>();
+    if (v.is_number_unsigned()) {
+        uint64_t u = v.get<uint64_t>();
+        if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+        return static_cast<int64_t>(u);
+    }
+    if (v.is_number_float()) {
+        double d = v.get<double>();
+        if (std::trunc(d) != d) return std::nullopt;
+        return truncated(d);
+    }
+    return std::nullopt;
+}
 
 std::optional<int64_t> intArg(const Json& args, const std::string& key) {
     const Json* v = member(args, key);

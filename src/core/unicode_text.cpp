@@ -60,4 +60,22 @@ bool isUtf8(std::string_view bytes) {
     return true;
 }
 
+std::string readable(std::string_view bytes) {
+    if (bytes.size() > size_t(INT32_MAX)) return "\uFFFD";
+    const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+    int32_t length = static_cast<int32_t>(bytes.size());
+    std::string out;
+    out.reserve(bytes.size() + 8);
+    for (int32_t i = 0; i < length;) {
+        int32_t start = i;
+        UChar32 c;
+        U8_NEXT(s, i, length, c);
+        if (c < 0)
+            out += "\uFFFD";
+        else
+            out.append(bytes.data() + start, static_cast<size_t>(i - start));
+    }
+    return out;
+}
+
 }  // namespace UnicodeText

@@ -19,4 +19,8 @@ std::string_view trimWhitespaceAndLineBreaks(std::string_view text);
 // an assistant's configuration file must be before the agent rewrites it.
 bool isUtf8(std::string_view bytes);
 
+// `bytes` as UTF-8 text a person can read: each ill-formed sequence replaced
+// by U+FFFD, everything else kept.
+std::string readable(std::string_view bytes);
+
 }  // namespace UnicodeText

@@ -26,14 +26,21 @@ Json emptyListResult(const char* key) { return Json{{key, Json::array()}}; }
 }  // namespace
 
 MCPServer::MCPServer(AgentConfig config, std::istream& in, std::ostream& out, std::ostream& err)
-    : cfg(std::move(config)), m_in(in), m_out(out), m_err(err) {}
+    : service(std::move(config)),
+      progress([this](const Json& message) { send(message); }),
+      m_in(in),
+      m_out(out),
+      m_err(err),
+      m_config(ConfigStore::file()) {}
 
 int MCPServer::run() {
+    const AgentConfig& cfg = service.cfg;
     manifest = Manifest::load(cfg.baseUrl, 3);
     log(std::string("démarré v") + kAppVersion + " — " + cfg.baseUrl + " — token " +
         (cfg.isLoggedIn() ? "présent" : "ABSENT") + " — manifeste " + (manifest ? "serveur" : "intégré"));
     std::string line;
     while (!m_outputClosed && std::getline(m_in, line)) handleLine(line);
+    m_out.flush();
     return 0;
 }
 
@@ -56,14 +63,28 @@ void MCPServer::handleLine(std::string_view raw) {
     for (const auto& element : *value) handle(element);
 }
 
+// A login or a logout in the tray application counts from the very next
+// message; an unchanged file is not parsed again.
 void MCPServer::reloadConfig() {
-    AgentConfig fresh = ConfigStore::load();
-    if (fresh.token != cfg.token || fresh.baseUrl != cfg.baseUrl) remoteToolsCache.reset();
-    cfg = std::move(fresh);
+    if (auto fresh = m_config.changed()) service.update(std::move(*fresh));
 }
 
 void MCPServer::handle(const Json& message) {
     reloadConfig();
+    // Answers that take no time may share one write while more requests
+    // already wait in our input: the next flush comes a few microseconds
+    // later. Anything that may wait on the service or the disk first sends
+    // what is held, and its own reply (and progress) at once.
+    auto methodOf = message.find("method");
+    bool quick =
+        methodOf == message.end() || !methodOf->is_string() || (*methodOf != "tools/call" && *methodOf != "tools/list");
+    if (!quick) m_out.flush();
+    m_holdReplies = quick && m_in.rdbuf() && m_in.rdbuf()->in_avail() > 0;
+    dispatch(message);
+    m_holdReplies = false;
+}
+
+void MCPServer::dispatch(const Json& message) {
     auto idIt = message.find("id");
     bool hasId = idIt != message.end() && !idIt->is_null();
     Json id = hasId ? *idIt : Json(nullptr);
@@ -78,17 +99,18 @@ void MCPServer::handle(const Json& message) {
     Json params = (paramsIt != message.end() && paramsIt->is_object()) ? *paramsIt : Json::object();
 
     if (method == "initialize") {
-        send(result(id, Json{{"protocolVersion", kProtocolVersion},
-                             {"capabilities", {{"tools", {{"listChanged", false}}}}},
-                             {"serverInfo",
-                              {{"name", "kestro-agent"}, {"title", "Kestro Agent (fichiers du Mac)"},
-                               {"version", kAppVersion}}},
-                             {"instructions", instructions()}}));
+        send(result(
+            id,
+            Json{{"protocolVersion", kProtocolVersion},
+                 {"capabilities", {{"tools", {{"listChanged", false}}}}},
+                 {"serverInfo",
+                  {{"name", "kestro-agent"}, {"title", "Kestro Agent (fichiers du Mac)"}, {"version", kAppVersion}}},
+                 {"instructions", instructions()}}));
     } else if (method == "ping") {
         send(result(id, Json::object()));
     } else if (method == "tools/list") {
         Json tools = localToolDefs();
-        for (auto& tool : remoteTools()) tools.push_back(std::move(tool));
+        for (auto& tool : service.remoteTools()) tools.push_back(std::move(tool));
         send(result(id, Json{{"tools", std::move(tools)}}));
     } else if (method == "tools/call") {
         send(result(id, callTool(params)));
@@ -112,7 +134,7 @@ void MCPServer::send(const Json& message) {
     if (line == "null") line = message.dump(-1, ' ', false, Json::error_handler_t::replace);
     line += '\n';
     m_out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    m_out.flush();
+    if (!m_holdReplies) m_out.flush();
     // The assistant closed its end: nobody will read another reply, so the
     // loop stops instead of working for no one.
     if (!m_out) m_outputClosed = true;
@@ -137,7 +159,7 @@ Json MCPServer::toolText(Json value, bool isError) {
 std::string MCPServer::instructions() const {
     std::string text = kBuiltInInstructions;
     if (manifest && manifest->instructions && !manifest->instructions->empty()) text = *manifest->instructions;
-    if (!cfg.isLoggedIn()) text += kNotConnectedSuffix;
+    if (!service.cfg.isLoggedIn()) text += kNotConnectedSuffix;
     return text;
 }
 

@@ -1,20 +1,21 @@
 #include "core/tool_error.h"
 #include "mcp/mcp_server.h"
 #include "tools/local_tools.h"
+#include "tools/tool_context.h"
 
 namespace {
 
 // MCP lets a caller ask for progress with a string or integer token under
 // "_meta"; the token is only valid for the call that carried it.
 struct ProgressTokenScope {
-    std::optional<Json>& slot;
-    ProgressTokenScope(std::optional<Json>& target, const Json& params) : slot(target) {
+    ProgressSink& sink;
+    ProgressTokenScope(ProgressSink& target, const Json& params) : sink(target) {
         auto meta = params.find("_meta");
         if (meta == params.end() || !meta->is_object()) return;
         auto token = meta->find("progressToken");
-        if (token != meta->end() && (token->is_string() || token->is_number_integer())) slot = *token;
+        if (token != meta->end() && (token->is_string() || token->is_number_integer())) sink.beginCall(*token);
     }
-    ~ProgressTokenScope() { slot.reset(); }
+    ~ProgressTokenScope() { sink.endCall(); }
 };
 
 }  // namespace
@@ -27,10 +28,13 @@ Json MCPServer::callTool(const Json& params) {
     std::string name = (nameIt != params.end() && nameIt->is_string()) ? nameIt->get<std::string>() : "";
     auto argsIt = params.find("arguments");
     Json args = (argsIt != params.end() && argsIt->is_object()) ? *argsIt : Json::object();
-    ProgressTokenScope scope(m_progressToken, params);
+    ProgressTokenScope scope(progress, params);
     try {
-        if (LocalTools::names().count(name)) return toolText(LocalTools::run(name, args, *this));
-        return remoteCallRaw(name, args);
+        if (LocalTools::names().count(name)) {
+            ToolContext context{service, progress};
+            return toolText(LocalTools::run(name, args, context));
+        }
+        return service.remoteCallRaw(name, args);
     } catch (const ToolError& e) {
         return toolText("Erreur " + e.code + " : " + e.message, true);
     } catch (const std::exception& e) {

@@ -3,14 +3,13 @@
 #include <stdexcept>
 
 #include "core/tool_error.h"
-#include "mcp/mcp_server.h"
 
-BatchRun::BatchRun(MCPServer& server, size_t total) : m_server(server), m_total(total) {}
+BatchRun::BatchRun(ProgressSink& progress, size_t total) : m_progress(progress), m_total(total) {}
 
 void BatchRun::handle(const std::string& fileName, const Step& step) {
     bool accepted = false;
     try {
-        accepted = step(m_server.throttledBatchProgress(fileName, m_handled, m_total));
+        accepted = step(m_progress.throttledBatch(fileName, m_handled, m_total));
     } catch (const ToolError& error) {
         if (m_sent.empty()) throw;
         throw ToolError(error.code, error.message + alreadySentNote());
@@ -20,7 +19,7 @@ void BatchRun::handle(const std::string& fileName, const Step& step) {
     }
     if (accepted) m_sent.push_back(fileName);
     ++m_handled;
-    m_server.reportProgress(static_cast<double>(m_handled), static_cast<double>(m_total), fileName);
+    m_progress.report(static_cast<double>(m_handled), static_cast<double>(m_total), fileName);
 }
 
 std::string BatchRun::alreadySentNote() const {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mcp/mcp_server.h"
+#include "service/progress_sink.h"
 
 // One batch tool call going through its files one at a time: it tells an
 // assistant that asked for progress how far the batch is after each file, and
@@ -21,7 +21,7 @@
 //   an error escaping step ─► rethrown, with the accepted names appended
 class BatchRun {
   public:
-    BatchRun(MCPServer& server, size_t total);
+    BatchRun(ProgressSink& progress, size_t total);
 
     // Runs the handling of one file; `step` answers whether the service
     // accepted the file, and hands the progress it is given to the upload so
@@ -29,13 +29,13 @@ class BatchRun {
     // whole call: with nothing sent yet it passes unchanged, otherwise its
     // message gains the names already sent, since those stay on the service
     // and sending them again would duplicate them.
-    using Step = std::function<bool(const MCPServer::ByteProgress& onBytes)>;
+    using Step = std::function<bool(const ProgressSink::ByteProgress& onBytes)>;
     void handle(const std::string& fileName, const Step& step);
 
   private:
     std::string alreadySentNote() const;
 
-    MCPServer& m_server;
+    ProgressSink& m_progress;
     size_t m_total;
     size_t m_handled = 0;
     std::vector<std::string> m_sent;

@@ -2,12 +2,12 @@
 #include <map>
 
 #include "core/tool_args.h"
-#include "mcp/mcp_server.h"
 #include "tools/batch_run.h"
 #include "tools/file_extensions.h"
 #include "tools/local.h"
 #include "tools/local_tool_args.h"
 #include "tools/local_tool_handlers.h"
+#include "tools/tool_context.h"
 
 // The files of a folder laid on the plans of a sequence, matched by the plan
 // number in their names, each as a new version of its plan. Missing plans are
@@ -34,8 +34,8 @@ struct FillLists {
     Json failed = Json::array();
 };
 
-std::vector<LocalFile> planFilesOf(const Json& args) {
-    auto [folder, files] = Local::list(LocalToolArgs::path(args, "directory"), kPlanExts);
+std::vector<LocalFile> planFilesOf(const Json& args, std::vector<std::string>& notUtf8) {
+    auto [folder, files] = Local::list(LocalToolArgs::path(args, "directory"), kPlanExts, &notUtf8);
     if (files.empty()) throw ToolError("empty", "Aucune image/vidéo dans " + folder + ".");
     // Stable, so files of one number keep the listing's name order. Each name
     // is read once: the number comes from a regular expression.
@@ -53,8 +53,7 @@ std::vector<LocalFile> planFilesOf(const Json& args) {
 std::optional<int64_t> integerAt(const Json& object, const char* key) {
     if (!object.is_object()) return std::nullopt;
     auto it = object.find(key);
-    if (it == object.end() || !it->is_number_integer()) return std::nullopt;
-    return it->get<int64_t>();
+    return it == object.end() ? std::nullopt : integralNumber(*it);
 }
 
 // The objects of a reply's array; a missing or mistyped array holds none.
@@ -65,28 +64,28 @@ std::vector<Json> entries(const Json& reply, const char* key) {
     return it->get<std::vector<Json>>();
 }
 
-bool workspaceHolds(int64_t workspaceId, int64_t sequenceId, MCPServer& server) {
+bool workspaceHolds(int64_t workspaceId, int64_t sequenceId, ServiceSession& service) {
     for (const Json& sequence :
-         entries(server.remoteData("list_sequences", {{"workspace_id", workspaceId}}), "sequences"))
+         entries(service.remoteData("list_sequences", {{"workspace_id", workspaceId}}), "sequences"))
         if (integerAt(sequence, "id") == sequenceId) return true;
     return false;
 }
 
 // The first of the user's workspaces, in the service's order, that holds the
 // sequence; the search stops there.
-int64_t workspaceOf(int64_t sequenceId, MCPServer& server) {
-    for (const Json& workspace : entries(server.remoteData("list_workspaces", Json::object()), "workspaces")) {
+int64_t workspaceOf(int64_t sequenceId, ServiceSession& service) {
+    for (const Json& workspace : entries(service.remoteData("list_workspaces", Json::object()), "workspaces")) {
         auto id = integerAt(workspace, "id");
-        if (id && workspaceHolds(*id, sequenceId, server)) return *id;
+        if (id && workspaceHolds(*id, sequenceId, service)) return *id;
     }
     throw ToolError("sequence_not_found",
                     "Séquence " + std::to_string(sequenceId) + " introuvable dans tes workspaces.");
 }
 
-int64_t checkedWorkspace(const Json& args, int64_t sequenceId, MCPServer& server) {
+int64_t checkedWorkspace(const Json& args, int64_t sequenceId, ServiceSession& service) {
     auto given = intArg(args, "workspace_id");
-    if (!given) return workspaceOf(sequenceId, server);
-    if (!workspaceHolds(*given, sequenceId, server))
+    if (!given) return workspaceOf(sequenceId, service);
+    if (!workspaceHolds(*given, sequenceId, service))
         throw ToolError("sequence_not_found", "Séquence " + std::to_string(sequenceId) +
                                                   " introuvable dans le workspace " + std::to_string(*given) + ".");
     return *given;
@@ -99,11 +98,12 @@ void addPlan(PlanMap& plans, const Json& plan, const char* idKey) {
     if (number && id) plans[*number] = *id;
 }
 
-Target findTarget(const Json& args, int64_t sequenceId, MCPServer& server) {
+Target findTarget(const Json& args, int64_t sequenceId, ServiceSession& service) {
     Target target;
     target.sequenceId = sequenceId;
-    target.workspaceId = checkedWorkspace(args, sequenceId, server);
-    Json listing = server.remoteData("list_plans", {{"workspace_id", target.workspaceId}, {"sequence_id", sequenceId}});
+    target.workspaceId = checkedWorkspace(args, sequenceId, service);
+    Json listing =
+        service.remoteData("list_plans", {{"workspace_id", target.workspaceId}, {"sequence_id", sequenceId}});
     for (const Json& plan : entries(listing, "plans")) addPlan(target.plans, plan, "id");
     return target;
 }
@@ -114,13 +114,13 @@ Target findTarget(const Json& args, int64_t sequenceId, MCPServer& server) {
 // number inside the existing range (a hole) is never created. Creation starts
 // at 1 at the lowest: a service listing odd numbers (negative, or the largest
 // integer) must neither overflow the count nor set off a flood of creations.
-void createPlansUpTo(int number, const LocalFile& file, Target& target, MCPServer& server) {
+void createPlansUpTo(int number, const LocalFile& file, Target& target, ServiceSession& service) {
     int64_t last = target.plans.empty() ? 0 : target.plans.rbegin()->first;
     if (last >= number) return;
     int64_t start = std::max<int64_t>(last + 1, 1);
     for (int64_t i = start; i <= number; ++i) {
         std::string text = i == number ? Local::stemAsPrompt(file.name) : "Plan " + std::to_string(i);
-        addPlan(target.plans, server.remoteData("create_plan", {{"sequence_id", target.sequenceId}, {"text", text}}),
+        addPlan(target.plans, service.remoteData("create_plan", {{"sequence_id", target.sequenceId}, {"text", text}}),
                 "plan_id");
     }
 }
@@ -138,11 +138,11 @@ Json planFinalize(const LocalFile& file, int64_t planId, const std::string& prom
     return finalize;
 }
 
-bool sendToPlan(const LocalFile& file, int number, int64_t planId, const std::string& promptPrefix, MCPServer& server,
-                FillLists& lists, const MCPServer::ByteProgress& onBytes) {
+bool sendToPlan(const LocalFile& file, int number, int64_t planId, const std::string& promptPrefix,
+                ServiceSession& service, FillLists& lists, const ProgressSink::ByteProgress& onBytes) {
     Json reply;
     try {
-        reply = server.uploadFile(file.path, std::nullopt, planId, planFinalize(file, planId, promptPrefix), onBytes);
+        reply = service.uploadFile(file.path, std::nullopt, planId, planFinalize(file, planId, promptPrefix), onBytes);
     } catch (const ToolError& error) {
         Json entry{{"file", file.name}, {"plan_number", number}};
         LocalToolArgs::recordFailure(entry, error);
@@ -164,21 +164,21 @@ struct FillOptions {
 
 // One file: skipped without a number or a plan, sent otherwise. True when the
 // service accepted it.
-bool placeFile(const LocalFile& file, const FillOptions& options, Target& target, MCPServer& server, FillLists& lists,
-               const MCPServer::ByteProgress& onBytes) {
+bool placeFile(const LocalFile& file, const FillOptions& options, Target& target, ServiceSession& service,
+               FillLists& lists, const ProgressSink::ByteProgress& onBytes) {
     auto number = Local::planNumber(file.name);
     if (!number) {
         lists.skipped.push_back(Json{{"file", file.name}, {"reason", "pas de numéro dans le nom"}});
         return false;
     }
-    if (options.createMissing && !target.plans.count(*number)) createPlansUpTo(*number, file, target, server);
+    if (options.createMissing && !target.plans.count(*number)) createPlansUpTo(*number, file, target, service);
     auto plan = target.plans.find(*number);
     if (plan == target.plans.end()) {
         lists.skipped.push_back(
             Json{{"file", file.name}, {"reason", "plan " + std::to_string(*number) + " inexistant"}});
         return false;
     }
-    return sendToPlan(file, *number, plan->second, options.promptPrefix, server, lists, onBytes);
+    return sendToPlan(file, *number, plan->second, options.promptPrefix, service, lists, onBytes);
 }
 
 Json summary(const Target& target, FillLists lists) {
@@ -194,17 +194,20 @@ Json summary(const Target& target, FillLists lists) {
 
 }  // namespace
 
-Json fillSequenceFromFolder(const Json& args, MCPServer& server) {
+Json fillSequenceFromFolder(const Json& args, ToolContext& context) {
+    ServiceSession& service = context.service;
     int64_t sequenceId = LocalToolArgs::requiredId(args, "sequence_id");
-    std::vector<LocalFile> files = planFilesOf(args);
-    Target target = findTarget(args, sequenceId, server);
+    std::vector<std::string> notUtf8;
+    std::vector<LocalFile> files = planFilesOf(args, notUtf8);
+    Target target = findTarget(args, sequenceId, service);
     FillOptions options{boolArg(args, "create_missing_plans"), strArg(args, "prompt_prefix").value_or("")};
 
     FillLists lists;
-    BatchRun run(server, files.size());
+    for (const auto& name : notUtf8) lists.skipped.push_back(LocalToolArgs::skippedNotUtf8(name));
+    BatchRun run(context.progress, files.size());
     for (const LocalFile& file : files)
-        run.handle(file.name, [&](const MCPServer::ByteProgress& onBytes) {
-            return placeFile(file, options, target, server, lists, onBytes);
+        run.handle(file.name, [&](const ProgressSink::ByteProgress& onBytes) {
+            return placeFile(file, options, target, service, lists, onBytes);
         });
     return summary(target, std::move(lists));
 }

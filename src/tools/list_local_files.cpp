@@ -2,13 +2,14 @@
 #include "tools/local.h"
 #include "tools/local_tool_args.h"
 #include "tools/local_tool_handlers.h"
+#include "tools/tool_context.h"
 
 namespace LocalTools {
 
 // Read-only: what is in one folder, with what the other tools will make of
 // each file (its kind and the plan number its name suggests). No count, no
 // echo of the filter and no cap on the number of files.
-Json listLocalFiles(const Json& args, MCPServer&) {
+Json listLocalFiles(const Json& args, ToolContext&) {
     std::string folder = LocalToolArgs::path(args, "directory");
     auto [directory, files] = Local::list(folder, Local::exts(strArg(args, "type")));
     // Built member by member and from moved strings: a folder may hold tens of

@@ -226,7 +226,8 @@ LocalFile stat(const std::string& path) {
     return fileFrom(std::move(name), p, std::move(ext), st);
 }
 
-std::pair<std::string, std::vector<LocalFile>> list(const std::string& folder, const std::vector<std::string>& exts) {
+std::pair<std::string, std::vector<LocalFile>> list(const std::string& folder, const std::vector<std::string>& exts,
+                                                    std::vector<std::string>* notUtf8) {
     std::string d = expand(folder);
     struct stat st;
     if (!usablePath(d) || ::stat(d.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
@@ -238,8 +239,7 @@ std::pair<std::string, std::vector<LocalFile>> list(const std::string& folder, c
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
-        // A name that is not UTF-8 could not travel in the JSON reply.
-        if (name.empty() || name[0] == '.' || !UnicodeText::isUtf8(name)) continue;
+        if (name.empty() || name[0] == '.') continue;
         // The extension is checked first: most entries of a big folder are
         // then skipped without touching their inode.
         std::string ext = pathExtension(name);
@@ -248,10 +248,16 @@ std::pair<std::string, std::vector<LocalFile>> list(const std::string& folder, c
         // directory was read, is not there.
         struct stat entrySt;
         if (::fstatat(dirFd, name.c_str(), &entrySt, 0) != 0 || !S_ISREG(entrySt.st_mode)) continue;
+        // A name that is not UTF-8 could not travel in the JSON reply.
+        if (!UnicodeText::isUtf8(name)) {
+            if (notUtf8) notUtf8->push_back(UnicodeText::readable(name));
+            continue;
+        }
         std::string full = joined(d, name);
         files.push_back(fileFrom(std::move(name), std::move(full), std::move(ext), entrySt));
     }
     ::closedir(dir);
+    if (notUtf8) std::sort(notUtf8->begin(), notUtf8->end());
     sortForBrowser(files);
     return {d, files};
 }

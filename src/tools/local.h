@@ -32,7 +32,11 @@ LocalFile stat(const std::string& path);
 // skipped, nothing is entered, and the files come in file-browser order
 // (case ignored, digit runs by value, equal names in listing order). An
 // unreadable folder lists nothing; a missing one throws "dir_not_found".
-std::pair<std::string, std::vector<LocalFile>> list(const std::string& folder, const std::vector<std::string>& exts);
+// Files whose names are not UTF-8 cannot be named in a reply and are left
+// out; when `notUtf8` is given, it receives their names made readable
+// (invalid bytes as U+FFFD), in byte order, so that a tool can say so.
+std::pair<std::string, std::vector<LocalFile>> list(const std::string& folder, const std::vector<std::string>& exts,
+                                                    std::vector<std::string>* notUtf8 = nullptr);
 
 // "image", "video", "audio" or "document" for a lower-case extension without
 // its dot; nothing when no table holds it.

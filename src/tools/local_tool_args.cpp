@@ -41,6 +41,10 @@ Json withFileName(Json uploadResult, const std::string& fileName) {
     return uploadResult;
 }
 
+Json skippedNotUtf8(const std::string& readableName) {
+    return Json{{"file", readableName}, {"reason", "nom de fichier illisible (pas en UTF-8), non envoyé"}};
+}
+
 void recordFailure(Json& entry, const ToolError& error) {
     entry["error"] = error.code;
     entry["message"] = error.message;

@@ -42,6 +42,10 @@ Json copied(const Json& reply, const std::string& key);
 // local file's name.
 Json withFileName(Json uploadResult, const std::string& fileName);
 
+// One file of a batch left behind because its name is not UTF-8 (given here
+// made readable): what goes into the batch's "skipped_files".
+Json skippedNotUtf8(const std::string& readableName);
+
 // One file of a batch that the service refused: its code under "error" and
 // its message under "message"; the batch goes on.
 void recordFailure(Json& entry, const ToolError& error);

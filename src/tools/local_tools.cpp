@@ -137,7 +137,7 @@ std::vector<ToolDef> buildDefs() {
     };
 }
 
-using Handler = Json (*)(const Json& args, MCPServer& server);
+using Handler = Json (*)(const Json& args, ToolContext& context);
 
 struct Route {
     const char* name;
@@ -183,9 +183,9 @@ const std::set<std::string>& names() {
     return set;
 }
 
-Json run(const std::string& name, const Json& args, MCPServer& server) {
+Json run(const std::string& name, const Json& args, ToolContext& context) {
     for (const auto& route : kRoutes)
-        if (name == route.name) return route.handler(args, server);
+        if (name == route.name) return route.handler(args, context);
     throw ToolError("unknown_tool", "Outil inconnu : " + name);
 }
 

@@ -7,12 +7,12 @@
 #include "core/json.h"
 #include "tools/tool_def.h"
 
-class MCPServer;
+struct ToolContext;
 
 // The agent's own tools: they read the user's folders and send files to the
-// service through the server's proxy and upload pipeline.
+// service through the session and upload pipeline of their context.
 //
-//   tools/call ─► names() has it? ─► run(name, args, server)
+//   tools/call ─► names() has it? ─► run(name, args, context)
 //                                      │ exact, case-sensitive name
 //                                      ▼
 //                  one function per tool (local_tool_handlers.h)
@@ -40,6 +40,6 @@ Json integer(const std::string& description);
 Json boolean(const std::string& description);
 
 // Runs one local tool; returns its result object or throws ToolError.
-Json run(const std::string& name, const Json& args, MCPServer& server);
+Json run(const std::string& name, const Json& args, ToolContext& context);
 
 }  // namespace LocalTools

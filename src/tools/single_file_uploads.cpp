@@ -1,11 +1,11 @@
 #include <algorithm>
 
 #include "core/tool_args.h"
-#include "mcp/mcp_server.h"
 #include "tools/file_extensions.h"
 #include "tools/local.h"
 #include "tools/local_tool_args.h"
 #include "tools/local_tool_handlers.h"
+#include "tools/tool_context.h"
 
 // The three tools that send one file: to a plan, as an asset card, or to the
 // media library. Every local check (the file, the identifier, the type) comes
@@ -21,15 +21,16 @@ bool accepted(const std::vector<std::string>& table, const std::string& ext) {
 }
 
 // The transfer, reported as progress of the call when the assistant asked.
-Json send(MCPServer& server, const LocalFile& file, std::optional<int64_t> workspaceId,
+Json send(ToolContext& context, const LocalFile& file, std::optional<int64_t> workspaceId,
           std::optional<int64_t> planId, const Json& finalize) {
-    Json reply = server.uploadFile(file.path, workspaceId, planId, finalize, server.throttledByteProgress(file.name));
+    Json reply = context.service.uploadFile(file.path, workspaceId, planId, finalize,
+                                            context.progress.throttledBytes(file.name));
     return withFileName(std::move(reply), file.name);
 }
 
 }  // namespace
 
-Json uploadFileToPlan(const Json& args, MCPServer& server) {
+Json uploadFileToPlan(const Json& args, ToolContext& context) {
     LocalFile file = Local::stat(path(args, "path"));
     int64_t planId = requiredId(args, "plan_id");
     if (!accepted(kPlanExts, file.ext))
@@ -37,10 +38,10 @@ Json uploadFileToPlan(const Json& args, MCPServer& server) {
     Json finalize = finalizeObject("plan");
     finalize["plan_id"] = planId;
     setIfPresent(finalize, "prompt", optionalText(args, "prompt"));
-    return send(server, file, std::nullopt, planId, finalize);
+    return send(context, file, std::nullopt, planId, finalize);
 }
 
-Json uploadFileToAssets(const Json& args, MCPServer& server) {
+Json uploadFileToAssets(const Json& args, ToolContext& context) {
     LocalFile file = Local::stat(path(args, "path"));
     int64_t workspaceId = requiredId(args, "workspace_id");
     if (!accepted(kCardImageExts, file.ext))
@@ -51,10 +52,10 @@ Json uploadFileToAssets(const Json& args, MCPServer& server) {
     // A card always has a name: the file's, made readable, when none is given.
     finalize["name"] = optionalText(args, "name").value_or(Local::stemAsPrompt(file.name));
     for (const char* key : {"kind", "description", "prompt"}) setIfPresent(finalize, key, optionalText(args, key));
-    return send(server, file, workspaceId, std::nullopt, finalize);
+    return send(context, file, workspaceId, std::nullopt, finalize);
 }
 
-Json uploadFileToMedia(const Json& args, MCPServer& server) {
+Json uploadFileToMedia(const Json& args, ToolContext& context) {
     LocalFile file = Local::stat(path(args, "path"));
     int64_t workspaceId = requiredId(args, "workspace_id");
     auto kind = Local::kind(file.ext);
@@ -67,7 +68,7 @@ Json uploadFileToMedia(const Json& args, MCPServer& server) {
     setIfPresent(finalize, "prompt", prompt);
     setIfPresent(finalize, "folder_id", optionalInt(args, "folder_id"));
     setIfPresent(finalize, "display_title", optionalText(args, "display_title"));
-    return send(server, file, workspaceId, std::nullopt, finalize);
+    return send(context, file, workspaceId, std::nullopt, finalize);
 }
 
 }  // namespace LocalTools

@@ -3,12 +3,12 @@
 
 #include "core/tool_args.h"
 #include "core/unicode_text.h"
-#include "mcp/mcp_server.h"
 #include "tools/batch_run.h"
 #include "tools/file_extensions.h"
 #include "tools/local.h"
 #include "tools/local_tool_args.h"
 #include "tools/local_tool_handlers.h"
+#include "tools/tool_context.h"
 
 // One asset card per image of a folder, optionally gathered in a card folder
 // found by name or created. A refused image is recorded and the others still
@@ -36,8 +36,8 @@ struct CardOptions {
     std::optional<int64_t> folderId;
 };
 
-std::vector<LocalFile> imagesOf(const Json& args) {
-    auto [folder, files] = Local::list(LocalToolArgs::path(args, "directory"), kCardImageExts);
+std::vector<LocalFile> imagesOf(const Json& args, std::vector<std::string>& notUtf8) {
+    auto [folder, files] = Local::list(LocalToolArgs::path(args, "directory"), kCardImageExts, &notUtf8);
     if (files.empty()) throw ToolError("empty", "Aucune image dans " + folder + ".");
     if (files.size() > kMaxImages)
         throw ToolError("too_many", std::to_string(files.size()) + " images : 100 max par appel, découpe le dossier.");
@@ -52,8 +52,7 @@ bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
 
 std::optional<int64_t> integerAt(const Json& object, const char* key) {
     auto it = object.find(key);
-    if (it == object.end() || !it->is_number_integer()) return std::nullopt;
-    return it->get<int64_t>();
+    return it == object.end() ? std::nullopt : integralNumber(*it);
 }
 
 // The first folder card of that name, in the service's order.
@@ -73,18 +72,18 @@ const Json* existingFolderCard(const Json& listing, const std::string& name) {
 
 // The card folder's id: found by name, else created. No usable name (absent,
 // blank) or a reply without an integer id means the cards go without a folder.
-std::optional<int64_t> cardFolderId(const Json& args, const CardOptions& options, MCPServer& server) {
+std::optional<int64_t> cardFolderId(const Json& args, const CardOptions& options, ServiceSession& service) {
     auto folderName = strArg(args, "folder_name");
     if (!folderName) return std::nullopt;
     std::string name(UnicodeText::trimSpacesAndTabs(*folderName));
     if (name.empty()) return std::nullopt;
 
-    Json listing = server.remoteData("list_asset_cards", Json{{"workspace_id", options.workspaceId}});
+    Json listing = service.remoteData("list_asset_cards", Json{{"workspace_id", options.workspaceId}});
     if (const Json* card = existingFolderCard(listing, name)) return integerAt(*card, "card_id");
 
     Json request{{"workspace_id", options.workspaceId}, {"name", name}};
     LocalToolArgs::setIfPresent(request, "kind", options.kind);
-    return integerAt(server.remoteData("create_asset_card_folder", request), "folder_id");
+    return integerAt(service.remoteData("create_asset_card_folder", request), "folder_id");
 }
 
 std::string prefixed(const std::string& prefix, const std::string& stem) {
@@ -105,14 +104,15 @@ struct CardLists {
     Json done = Json::array();
     Json alreadyExisting = Json::array();
     Json failed = Json::array();
+    Json skipped = Json::array();
 };
 
 // True when the service took the image, as a new card or as one it already held.
-bool sendCard(const LocalFile& file, const CardOptions& options, MCPServer& server, CardLists& lists,
-              const MCPServer::ByteProgress& onBytes) {
+bool sendCard(const LocalFile& file, const CardOptions& options, ServiceSession& service, CardLists& lists,
+              const ProgressSink::ByteProgress& onBytes) {
     Json reply;
     try {
-        reply = server.uploadFile(file.path, options.workspaceId, std::nullopt, cardFinalize(file, options), onBytes);
+        reply = service.uploadFile(file.path, options.workspaceId, std::nullopt, cardFinalize(file, options), onBytes);
     } catch (const ToolError& error) {
         Json entry{{"file", file.name}};
         LocalToolArgs::recordFailure(entry, error);
@@ -134,32 +134,40 @@ std::string closingNote(const CardLists& lists) {
 
 Json summary(const CardOptions& options, CardLists lists) {
     std::string note = closingNote(lists);
-    return Json{{"workspace_id", options.workspaceId},
-                {"cards_created", lists.done.size()},
-                {"cards_already_existing", lists.alreadyExisting.size()},
-                {"card_folder_id", options.folderId ? Json(*options.folderId) : Json(nullptr)},
-                {"failed", lists.failed.size()},
-                {"done", std::move(lists.done)},
-                {"already_existing", std::move(lists.alreadyExisting)},
-                {"failed_files", std::move(lists.failed)},
-                {"next", std::move(note)}};
+    Json out{{"workspace_id", options.workspaceId},
+             {"cards_created", lists.done.size()},
+             {"cards_already_existing", lists.alreadyExisting.size()},
+             {"card_folder_id", options.folderId ? Json(*options.folderId) : Json(nullptr)},
+             {"failed", lists.failed.size()},
+             {"done", std::move(lists.done)},
+             {"already_existing", std::move(lists.alreadyExisting)},
+             {"failed_files", std::move(lists.failed)},
+             {"next", std::move(note)}};
+    // Only a folder holding such names has this list, so every other reply
+    // keeps the shape assistants already know.
+    if (!lists.skipped.empty()) out["skipped_files"] = std::move(lists.skipped);
+    return out;
 }
 
 }  // namespace
 
-Json uploadFolderToAssets(const Json& args, MCPServer& server) {
+Json uploadFolderToAssets(const Json& args, ToolContext& context) {
+    ServiceSession& service = context.service;
     CardOptions options;
     options.workspaceId = LocalToolArgs::requiredId(args, "workspace_id");
-    std::vector<LocalFile> images = imagesOf(args);
+    std::vector<std::string> notUtf8;
+    std::vector<LocalFile> images = imagesOf(args, notUtf8);
     options.namePrefix = strArg(args, "name_prefix").value_or("");
     options.promptPrefix = strArg(args, "prompt_prefix").value_or("");
     options.kind = LocalToolArgs::optionalText(args, "kind");
-    options.folderId = cardFolderId(args, options, server);
+    options.folderId = cardFolderId(args, options, service);
 
     CardLists lists;
-    BatchRun run(server, images.size());
-    for (const LocalFile& file : images) run.handle(file.name, [&](const MCPServer::ByteProgress& onBytes) {
-            return sendCard(file, options, server, lists, onBytes);
+    for (const auto& name : notUtf8) lists.skipped.push_back(LocalToolArgs::skippedNotUtf8(name));
+    BatchRun run(context.progress, images.size());
+    for (const LocalFile& file : images)
+        run.handle(file.name, [&](const ProgressSink::ByteProgress& onBytes) {
+            return sendCard(file, options, service, lists, onBytes);
         });
     return summary(options, std::move(lists));
 }

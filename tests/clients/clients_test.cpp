@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -92,6 +93,40 @@ TEST(ClientsDetection, InstalledWhenOneOfItsPathsExists) {
     EXPECT_TRUE(app(home, "claudecode").installed());
     fs::create_directories(home.path() + "/.codex");  // no ChatGPT application, only the Codex folder
     EXPECT_TRUE(app(home, "chatgpt").installed());
+}
+
+// Codex is a command-line program: found in any folder of PATH, or in one
+// user's npm folders when the desktop started us with a short PATH.
+TEST(ClientsDetection, CodexOnPathOrInTheUsersNpmFolders) {
+    TempHome home;
+    const char* saved = std::getenv("PATH");
+    std::string savedPath = saved ? saved : "";
+    auto installedWith = [&](const std::string& searchPath) {
+        ::setenv("PATH", searchPath.c_str(), 1);
+        bool found = app(home, "chatgpt").installed();
+        ::setenv("PATH", savedPath.c_str(), 1);
+        return found;
+    };
+    auto place = [&](const std::string& folder) {
+        fs::create_directories(folder);
+        std::ofstream(folder + "/codex") << "#!/bin/sh\n";
+    };
+    std::string tools = home.path() + "/tools";
+    EXPECT_FALSE(installedWith("relative:" + tools));
+    place(tools + "/bin");
+    EXPECT_TRUE(installedWith("relative::" + tools + "/bin/"));
+    EXPECT_FALSE(installedWith("bin")) << "a relative PATH entry is not looked at";
+    place(home.path() + "/.nvm/versions/node/v20.11.0/bin");
+    EXPECT_TRUE(installedWith("/nowhere"));
+    fs::remove_all(home.path() + "/.nvm");
+    place(home.path() + "/.npm-global/bin");
+    EXPECT_TRUE(installedWith(""));
+    fs::remove_all(home.path() + "/.npm-global");
+    place(home.path() + "/.local/bin");
+    EXPECT_TRUE(installedWith(""));
+    EXPECT_EQ(AssistantLocations::commandPaths("codex", "/h", ":/usr/bin::x:/opt/b/"),
+              (std::vector<std::string>{"/usr/bin/codex", "/opt/b/codex", "/h/.local/bin/codex",
+                                        "/h/.npm-global/bin/codex"}));
 }
 
 TEST(ClientsDetection, ConfiguredOnlyWhenTheEntryStartsThisExecutable) {

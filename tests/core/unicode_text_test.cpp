@@ -16,6 +16,13 @@ TEST(UnicodeText, StrictUtf8) {
         EXPECT_FALSE(isUtf8(bad)) << bad;
 }
 
+TEST(UnicodeText, ReadableReplacesEachBadSequenceOnly) {
+    EXPECT_EQ(UnicodeText::readable("caf\xC3\xA9 \xE2\x86\x92"), "caf\xC3\xA9 \xE2\x86\x92");
+    EXPECT_EQ(UnicodeText::readable("\xE9t\xE9.png"), "\xEF\xBF\xBDt\xEF\xBF\xBD.png");
+    EXPECT_EQ(UnicodeText::readable("a\xE2\x86"), "a\xEF\xBF\xBD") << "a cut sequence is one replacement";
+    EXPECT_TRUE(UnicodeText::isUtf8(UnicodeText::readable("\xFF\xFE\xC0\xAF")));
+}
+
 TEST(UnicodeText, TheTwoTrimmingRules) {
     std::string text = "\t\xc2\xa0 dossier \xe3\x80\x80\n";
     EXPECT_EQ(trimSpacesAndTabs(text), "dossier \xe3\x80\x80\n") << "a line feed stops the narrow rule";

@@ -529,3 +529,71 @@ TEST(FillSequence, OddPlanNumbersFromTheServiceCreateNothingAbsurd) {
 }
 
 }  // namespace
+
+namespace {
+
+// ── what review found ───────────────────────────────────────────────────────
+
+// Some JSON writers put every number as a double: 42 comes as 42.0, and
+// JSON does not tell the two apart.
+void wholeNumbersAsFractions(AgentWithService& agent, const std::vector<std::string>& tools) {
+    for (const auto& tool : tools) agent.service().addFault(Fault{.tool = tool, .wholeNumbersAsFractions = true});
+}
+
+TEST(FillSequence, IdsAndNumbersWrittenWithAFractionAreIntegersAllTheSame) {
+    AgentWithService agent;
+    Sequence seq = makeSequence(agent, {1});
+    makeFolder(agent, "seq", {"plan_1.jpg", "plan_2.jpg"});
+    wholeNumbersAsFractions(agent, {"list_workspaces", "list_sequences", "list_plans", "create_plan", "request_upload",
+                                    "finalize_upload"});
+    Json out = agent.data("fill_sequence_from_folder",
+                          {{"directory", "~/seq"}, {"sequence_id", seq.id}, {"create_missing_plans", true}});
+    EXPECT_EQ(out["workspace_id"], seq.workspace);
+    EXPECT_EQ(out["uploaded"], 2) << out.dump();
+    EXPECT_EQ(out["skipped"], 0);
+    auto uploads = finalized(agent);
+    expectBytesOf(uploads, {"plan_1.jpg", "plan_2.jpg"});
+    EXPECT_EQ((*uploads[0].finalize)["upload_id"], uploads[0].id);
+    EXPECT_EQ(argumentsOf(agent, "create_plan").size(), 1u) << "plan 1 was found, only plan 2 is created";
+}
+
+TEST(FolderToAssets, CardFolderIdsWrittenWithAFractionAreIntegersAllTheSame) {
+    AgentWithService agent;
+    int64_t ws = agent.service().addWorkspace("Série");
+    int64_t team = agent.service().addCard(ws, "Équipe", true);
+    makeFolder(agent, "a", {"lina.png"});
+    wholeNumbersAsFractions(agent, {"list_asset_cards", "create_asset_card_folder", "request_upload"});
+    Json found = agent.data("upload_folder_to_assets", {{"directory", "~/a"}, {"workspace_id", ws}, {"folder_name", "équipe"}});
+    EXPECT_EQ(found["card_folder_id"], team);
+    Json created =
+        agent.data("upload_folder_to_assets", {{"directory", "~/a"}, {"workspace_id", ws}, {"folder_name", "Neuf"}});
+    EXPECT_TRUE(created["card_folder_id"].is_number_integer()) << created.dump();
+    EXPECT_EQ(finalized(agent).size(), 2u);
+}
+
+// A name in another encoding cannot be named in a reply as it stands, but
+// the user must learn that the file was left behind.
+TEST(BatchSkips, FilesWhoseNamesAreNotUtf8AreListedReadablyWithAReason) {
+    AgentWithService agent;
+    Sequence seq = makeSequence(agent, {1, 2});
+    makeFolder(agent, "seq", {"plan_1.jpg", "plan_\xff" "2.jpg"});
+    Json filled = agent.data("fill_sequence_from_folder", {{"directory", "~/seq"}, {"sequence_id", seq.id}});
+    EXPECT_EQ(filled["uploaded"], 1);
+    EXPECT_EQ(filled["skipped"], 1);
+    const Json skipped{{"file", "plan_\xEF\xBF\xBD" "2.jpg"}, {"reason", "nom de fichier illisible (pas en UTF-8), non envoyé"}};
+    EXPECT_EQ(filled["skipped_files"], Json::array({skipped}));
+
+    int64_t ws = agent.service().addWorkspace("Série");
+    makeFolder(agent, "cartes", {"lina.png", "\xe9t\xe9.png"});
+    Json cards = agent.data("upload_folder_to_assets", {{"directory", "~/cartes"}, {"workspace_id", ws}});
+    EXPECT_EQ(fileNames(cards["done"]), (std::vector<std::string>{"lina.png"}));
+    EXPECT_EQ(cards["skipped_files"], Json::array({{{"file", "\xEF\xBF\xBDt\xEF\xBF\xBD.png"},
+                                                   {"reason", "nom de fichier illisible (pas en UTF-8), non envoyé"}}}));
+    makeFolder(agent, "propre", {"arbre.jpg"});
+    Json plain = agent.data("upload_folder_to_assets", {{"directory", "~/propre"}, {"workspace_id", ws}});
+    EXPECT_FALSE(plain.contains("skipped_files")) << "the usual reply keeps its shape";
+    Json listed = agent.data("list_local_files", {{"directory", "~/cartes"}});
+    EXPECT_EQ(listed["files"].size(), 1u) << "the listing still leaves such names out";
+}
+
+}  // namespace

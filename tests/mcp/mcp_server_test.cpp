@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "config/config_store.h"
@@ -115,7 +116,7 @@ TEST(McpServer, InstructionsFollowTheManifestAndTheToken) {
     EXPECT_TRUE(server.instructions().starts_with("Kestro : storyboards"));
     server.manifest = Manifest{.instructions = "Texte du service."};
     EXPECT_EQ(server.instructions(), "Texte du service.");
-    server.cfg.token.clear();
+    server.service.cfg.token.clear();
     EXPECT_TRUE(server.instructions().starts_with("Texte du service. ⚠️ Non connecté"));
 }
 
@@ -124,23 +125,23 @@ TEST(McpServer, ConfigurationIsReloadedBeforeEveryMessage) {
     std::istringstream in;
     std::ostringstream out, err;
     MCPServer server(ConfigStore::load(), in, out, err);
-    server.remoteToolsCache = Json::array({Json{{"name", "cached"}}});
+    server.service.remoteToolsCache = Json::array({Json{{"name", "cached"}}});
     server.handle(Json{{"id", 1}, {"method", "ping"}});
-    EXPECT_TRUE(server.remoteToolsCache) << "same token and base URL keep the cache";
+    EXPECT_TRUE(server.service.remoteToolsCache) << "same token and base URL keep the cache";
 
     ConfigStore::save(AgentConfig{.token = "fresh"});
     server.handle(Json{{"id", 2}, {"method", "ping"}});
-    EXPECT_EQ(server.cfg.token, "fresh");
-    EXPECT_FALSE(server.remoteToolsCache) << "a new token drops the service's tool list";
+    EXPECT_EQ(server.service.cfg.token, "fresh");
+    EXPECT_FALSE(server.service.remoteToolsCache) << "a new token drops the service's tool list";
 
-    server.remoteToolsCache = Json::array();
+    server.service.remoteToolsCache = Json::array();
     ConfigStore::save(AgentConfig{.baseUrl = "https://elsewhere.test", .token = "fresh"});
     server.handle(Json{{"id", 3}, {"method", "ping"}});
-    EXPECT_FALSE(server.remoteToolsCache) << "a new base URL drops it too";
+    EXPECT_FALSE(server.service.remoteToolsCache) << "a new base URL drops it too";
 
     ConfigStore::clear();
     server.handle(Json{{"id", 4}, {"method", "ping"}});
-    EXPECT_FALSE(server.cfg.isLoggedIn());
+    EXPECT_FALSE(server.service.cfg.isLoggedIn());
 }
 
 TEST(McpServer, ToolTextWrapsValuesAsMcpToolResults) {
@@ -192,6 +193,43 @@ TEST(McpServer, ARepliedTextThatIsNotUtf8StillGivesAnAnswerableLine) {
     ASSERT_TRUE(reply) << out.str();
     EXPECT_EQ((*reply)["id"], 5);
     EXPECT_EQ((*reply)["result"]["content"][0]["text"], "Dossier introuvable : /home/\uFFFDt\uFFFD");
+}
+
+}  // namespace
+
+namespace {
+
+// An output that remembers how many reply lines had been written at each flush.
+struct FlushLog : std::stringbuf {
+    std::vector<size_t> linesAtFlush;
+    int sync() override {
+        std::string text = str();
+        linesAtFlush.push_back(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
+        return 0;
+    }
+};
+
+// Quick answers to requests already waiting may leave in one write, but a
+// tool call never waits behind them, nor its reply behind the next request.
+TEST(McpServer, QuickRepliesShareAWriteButNeverDelayAToolCall) {
+    TempHome home;
+    std::istringstream in(R"({"id":1,"method":"ping"}
+{"id":2,"method":"ping"}
+{"id":3,"method":"tools/call","params":{"name":"list_local_files","arguments":{"directory":"~/absent"}}}
+{"id":4,"method":"ping"}
+{"id":5,"method":"ping"}
+)");
+    FlushLog log;
+    std::ostream out(&log);
+    std::ostringstream err;
+    MCPServer server(AgentConfig{}, in, out, err);
+    EXPECT_EQ(server.run(), 0);
+    ASSERT_GE(log.linesAtFlush.size(), 3u);
+    EXPECT_EQ(log.linesAtFlush[0], 2u) << "both pings out before the tool call starts";
+    EXPECT_EQ(log.linesAtFlush[1], 3u) << "the tool call's reply out at once";
+    EXPECT_EQ(log.linesAtFlush.back(), 5u);
+    std::string text = log.str();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
 }
 
 }  // namespace

@@ -6,14 +6,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "config/config_store.h"
 #include "core/tool_error.h"
-#include "mcp/mcp_server.h"
 #include "temp_home.h"
 #include "thrown.h"
 #include "tools/local_tool_args.h"
+#include "tools/tool_context.h"
 
 namespace fs = std::filesystem;
 
@@ -23,11 +22,12 @@ const std::vector<std::string> kOrder = {"list_local_files",      "upload_file_t
                                          "upload_file_to_assets", "upload_folder_to_assets",
                                          "upload_file_to_media",  "fill_sequence_from_folder"};
 
-// A server that is never run: the tools only need it to reach the service.
-struct Server {
-    std::istringstream in;
-    std::ostringstream out, err;
-    MCPServer server{AgentConfig{}, in, out, err};
+// The tools' context without any server: a session that is never logged in
+// and a progress sink that no call has asked for.
+struct Context {
+    ServiceSession service;
+    ProgressSink progress;
+    ToolContext tool{service, progress};
 };
 
 
@@ -98,31 +98,31 @@ TEST(LocalToolDefs, TypographicCharactersSurvive) {
 
 TEST(LocalToolsRun, NamesAreExactAndWritingToolsAnswerClearly) {
     TempHome home;
-    Server s;
-    ToolError caps = thrown([&] { LocalTools::run("LIST_LOCAL_FILES", Json::object(), s.server); });
+    Context s;
+    ToolError caps = thrown([&] { LocalTools::run("LIST_LOCAL_FILES", Json::object(), s.tool); });
     EXPECT_EQ(caps.code, "unknown_tool");
     EXPECT_EQ(caps.message, "Outil inconnu : LIST_LOCAL_FILES");
-    EXPECT_EQ(thrown([&] { LocalTools::run("", Json::object(), s.server); }).message, "Outil inconnu : ");
+    EXPECT_EQ(thrown([&] { LocalTools::run("", Json::object(), s.tool); }).message, "Outil inconnu : ");
     // Each writing tool checks its arguments before anything else.
     for (const char* tool : {"upload_file_to_plan", "upload_file_to_assets", "upload_file_to_media"}) {
-        ToolError e = thrown([&] { LocalTools::run(tool, Json::object(), s.server); });
+        ToolError e = thrown([&] { LocalTools::run(tool, Json::object(), s.tool); });
         EXPECT_EQ(e.code, "file_not_found") << tool;
         EXPECT_EQ(e.message, "Fichier introuvable : ") << tool;
     }
     // The batch tools are reached by their names and check their identifier first.
-    EXPECT_EQ(thrown([&] { LocalTools::run("upload_folder_to_assets", Json::object(), s.server); }).message,
+    EXPECT_EQ(thrown([&] { LocalTools::run("upload_folder_to_assets", Json::object(), s.tool); }).message,
               "workspace_id requis.");
-    EXPECT_EQ(thrown([&] { LocalTools::run("fill_sequence_from_folder", Json::object(), s.server); }).message,
+    EXPECT_EQ(thrown([&] { LocalTools::run("fill_sequence_from_folder", Json::object(), s.tool); }).message,
               "sequence_id requis.");
 }
 
 TEST(ListLocalFiles, ResultObjectForAFilteredFolder) {
     TempHome home;
-    Server s;
+    Context s;
     touch(home.path() + "/SEQ07/a.mp4", "12345");
     touch(home.path() + "/SEQ07/b.MOV", "xy");
     touch(home.path() + "/SEQ07/c.jpg");
-    Json out = LocalTools::run("list_local_files", Json{{"directory", "~/SEQ07/"}, {"type", "video"}}, s.server);
+    Json out = LocalTools::run("list_local_files", Json{{"directory", "~/SEQ07/"}, {"type", "video"}}, s.tool);
     EXPECT_EQ(out.size(), 2u) << "no count, no echo of the filter";
     EXPECT_EQ(out["directory"], home.path() + "/SEQ07");
     ASSERT_EQ(out["files"].size(), 2u);
@@ -144,9 +144,9 @@ TEST(ListLocalFiles, ResultObjectForAFilteredFolder) {
 
 TEST(ListLocalFiles, TypeWordsAndPlanNumbers) {
     TempHome home;
-    Server s;
+    Context s;
     for (const char* n : {"plan_03.jpg", "forum.jpg", "son.mp3", "notes.md", "x.heic"}) touch(home.path() + "/d/" + n);
-    auto run = [&](Json args) { return LocalTools::run("list_local_files", args, s.server)["files"]; };
+    auto run = [&](Json args) { return LocalTools::run("list_local_files", args, s.tool)["files"]; };
     Json all = run({{"directory", home.path() + "/d"}});
     ASSERT_EQ(all.size(), 4u) << "no type: every known kind, nothing else";
     EXPECT_EQ(all[0]["name"], "forum.jpg");
@@ -164,15 +164,15 @@ TEST(ListLocalFiles, TypeWordsAndPlanNumbers) {
 
 TEST(ListLocalFiles, OnlyMissingFoldersAreErrors) {
     TempHome home;
-    Server s;
+    Context s;
     for (Json args :
          {Json::object(), Json{{"directory", nullptr}}, Json{{"directory", Json::array()}}, Json{{"directory", ""}}}) {
-        ToolError e = thrown([&] { LocalTools::run("list_local_files", args, s.server); });
+        ToolError e = thrown([&] { LocalTools::run("list_local_files", args, s.tool); });
         EXPECT_EQ(e.code, "dir_not_found") << args;
         EXPECT_EQ(e.message, "Dossier introuvable : ") << args;
     }
     EXPECT_EQ(thrown([&] {
-                  LocalTools::run("list_local_files", {{"directory", "~/nope"}}, s.server);
+                  LocalTools::run("list_local_files", {{"directory", "~/nope"}}, s.tool);
               }).message,
               "Dossier introuvable : " + home.path() + "/nope");
 }

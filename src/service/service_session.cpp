@@ -1,13 +1,13 @@
+#include "service/service_session.h"
+
 #include <algorithm>
 
 #include "core/http.h"
 #include "core/tool_error.h"
 #include "core/version.h"
-#include "mcp/mcp_server.h"
 
 // The service's own tools, reached through its MCP endpoint with the agent
-// token. Every failure becomes a ToolError whose message tells the user what
-// to do; nothing is retried, a refused token needs a new login anyway.
+// token.
 
 namespace {
 
@@ -34,14 +34,21 @@ std::optional<std::string> firstText(const Json& result) {
 
 }  // namespace
 
-std::map<std::string, std::string> MCPServer::authHeaders() const {
+ServiceSession::ServiceSession(AgentConfig config) : cfg(std::move(config)) {}
+
+void ServiceSession::update(AgentConfig fresh) {
+    if (fresh.token != cfg.token || fresh.baseUrl != cfg.baseUrl) remoteToolsCache.reset();
+    cfg = std::move(fresh);
+}
+
+std::map<std::string, std::string> ServiceSession::authHeaders() const {
     if (!cfg.isLoggedIn())
         throw ToolError("not_logged_in",
                         "Kestro Agent n'est pas connecté : ouvre l'app (barre de menus) → Se connecter à Kestro.");
     return {{"Authorization", "Bearer " + cfg.token}, {"MCP-Protocol-Version", kProtocolVersion}};
 }
 
-Json MCPServer::remoteTools() {
+Json ServiceSession::remoteTools() {
     if (remoteToolsCache) return *remoteToolsCache;
     HTTP::Headers headers;
     try {
@@ -64,7 +71,7 @@ Json MCPServer::remoteTools() {
     return tools;
 }
 
-Json MCPServer::remoteCallRaw(const std::string& name, const Json& args) {
+Json ServiceSession::remoteCallRaw(const std::string& name, const Json& args) {
     HTTP::Headers headers = authHeaders();
     Json call = rpcRequest("tools/call");
     call["params"] = Json{{"name", name}, {"arguments", args}};
@@ -77,14 +84,14 @@ Json MCPServer::remoteCallRaw(const std::string& name, const Json& args) {
                         "Réponse illisible du serveur Kestro (HTTP " + std::to_string(reply.status) + ").");
     if (const Json* error = member(*body, "error"); error && error->is_object()) {
         const Json* message = member(*error, "message");
-        throw ToolError("remote_error", message && message->is_string() ? message->get<std::string>()
-                                                                         : kRemoteFallbackMessage);
+        throw ToolError("remote_error",
+                        message && message->is_string() ? message->get<std::string>() : kRemoteFallbackMessage);
     }
     const Json* result = member(*body, "result");
     return result && result->is_object() ? *result : Json::object();
 }
 
-Json MCPServer::remoteData(const std::string& name, const Json& args) {
+Json ServiceSession::remoteData(const std::string& name, const Json& args) {
     Json result = remoteCallRaw(name, args);
     if (const Json* isError = member(result, "isError"); isError && isError->is_boolean() && isError->get<bool>())
         throw ToolError("remote_tool_error", firstText(result).value_or(kRemoteFallbackMessage));

@@ -1,11 +1,10 @@
-// The service proxy of the server, in-process, against a scripted local /mcp.
+// The service session's proxy, in-process, against a scripted local /mcp.
 #include <gtest/gtest.h>
 
 #include <mutex>
-#include <sstream>
 
 #include "core/tool_error.h"
-#include "mcp/mcp_server.h"
+#include "service/service_session.h"
 #include "temp_home.h"
 #include "test_http_server.h"
 
@@ -60,9 +59,7 @@ struct ScriptedMcp {
 struct ProxyFixture : ::testing::Test {
     TempHome home;
     ScriptedMcp mcp;
-    std::istringstream in;
-    std::ostringstream out, err;
-    MCPServer server{AgentConfig{.baseUrl = mcp.server.url(), .token = "tok-1"}, in, out, err};
+    ServiceSession session{AgentConfig{.baseUrl = mcp.server.url(), .token = "tok-1"}};
 };
 
 // The ToolError a call throws, or a marker when it throws none.
@@ -82,20 +79,20 @@ void expectError(const ToolError& e, const std::string& code, const std::string&
 }
 
 TEST_F(ProxyFixture, LoggedOutMeansNoRequestAtAll) {
-    server.cfg.token = "";
-    expectError(errorOf([&] { server.remoteCallRaw("list_workspaces", Json::object()); }), "not_logged_in",
+    session.cfg.token = "";
+    expectError(errorOf([&] { session.remoteCallRaw("list_workspaces", Json::object()); }), "not_logged_in",
                 "Kestro Agent n'est pas connecté : ouvre l'app (barre de menus) → Se connecter à Kestro.");
-    expectError(errorOf([&] { server.remoteData("list_workspaces", Json::object()); }), "not_logged_in",
+    expectError(errorOf([&] { session.remoteData("list_workspaces", Json::object()); }), "not_logged_in",
                 "Kestro Agent n'est pas connecté : ouvre l'app (barre de menus) → Se connecter à Kestro.");
-    EXPECT_EQ(server.remoteTools(), Json::array());
-    EXPECT_FALSE(server.remoteToolsCache) << "a later list, once logged in, must ask again";
+    EXPECT_EQ(session.remoteTools(), Json::array());
+    EXPECT_FALSE(session.remoteToolsCache) << "a later list, once logged in, must ask again";
     EXPECT_EQ(mcp.count(), 0);
 }
 
 TEST_F(ProxyFixture, CallIsOneJsonRpcPostWithTheBearerToken) {
     mcp.answerResult(Json{{"content", Json::array()}, {"structuredContent", {{"ok", true}}}, {"isError", false}});
     Json args{{"workspace_id", 3}, {"text", "a/b"}};
-    Json result = server.remoteCallRaw("list_sequences", args);
+    Json result = session.remoteCallRaw("list_sequences", args);
     EXPECT_EQ(result, (Json{{"content", Json::array()}, {"structuredContent", {{"ok", true}}}, {"isError", false}}));
     std::lock_guard lock(mcp.mutex);
     EXPECT_EQ(mcp.lastAuthorization, "Bearer tok-1");
@@ -130,70 +127,70 @@ TEST_F(ProxyFixture, EveryFailureOfTheServiceHasItsMessage) {
     };
     for (const auto& c : cases) {
         mcp.answer(c.reply);
-        ToolError e = errorOf([&] { server.remoteCallRaw("list_plans", Json::object()); });
+        ToolError e = errorOf([&] { session.remoteCallRaw("list_plans", Json::object()); });
         EXPECT_EQ(e.code, c.code) << c.what;
         EXPECT_EQ(e.message, c.message) << c.what;
     }
 }
 
 TEST_F(ProxyFixture, NothingListeningIsHttpZero) {
-    server.cfg.baseUrl = "http://127.0.0.1:" + std::to_string(TestHttpServer::unusedPort());
-    expectError(errorOf([&] { server.remoteCallRaw("list_plans", Json::object()); }), "remote_error",
+    session.cfg.baseUrl = "http://127.0.0.1:" + std::to_string(TestHttpServer::unusedPort());
+    expectError(errorOf([&] { session.remoteCallRaw("list_plans", Json::object()); }), "remote_error",
                 "Réponse illisible du serveur Kestro (HTTP 0).");
 }
 
 TEST_F(ProxyFixture, WhatIsNotAnErrorIsReadAsTheResult) {
     mcp.answer({.status = 500, .body = "{\"result\":{\"a\":1}}"});
-    EXPECT_EQ(server.remoteCallRaw("x", Json::object()), (Json{{"a", 1}})) << "only 401 is judged by its status";
+    EXPECT_EQ(session.remoteCallRaw("x", Json::object()), (Json{{"a", 1}})) << "only 401 is judged by its status";
     mcp.answer({.body = "{\"jsonrpc\":\"2.0\",\"id\":1}"});
-    EXPECT_EQ(server.remoteCallRaw("x", Json::object()), Json::object());
+    EXPECT_EQ(session.remoteCallRaw("x", Json::object()), Json::object());
     mcp.answer({.body = "{\"result\":[1,2]}"});
-    EXPECT_EQ(server.remoteCallRaw("x", Json::object()), Json::object());
+    EXPECT_EQ(session.remoteCallRaw("x", Json::object()), Json::object());
     mcp.answer({.body = "{\"error\":\"text\",\"result\":{\"b\":2}}"});
-    EXPECT_EQ(server.remoteCallRaw("x", Json::object()), (Json{{"b", 2}})) << "an error that is no object is ignored";
+    EXPECT_EQ(session.remoteCallRaw("x", Json::object()), (Json{{"b", 2}})) << "an error that is no object is ignored";
 }
 
 TEST_F(ProxyFixture, RemoteDataPrefersStructuredContentThenJsonText) {
     auto text = [](const std::string& t) { return Json::array({Json{{"type", "text"}, {"text", t}}}); };
     mcp.answerResult(Json{{"structuredContent", {{"from", "structured"}}}, {"content", text("{\"from\":\"text\"}")}});
-    EXPECT_EQ(server.remoteData("x", Json::object()), (Json{{"from", "structured"}}));
+    EXPECT_EQ(session.remoteData("x", Json::object()), (Json{{"from", "structured"}}));
     mcp.answerResult(Json{{"structuredContent", "not an object"}, {"content", text("{\"from\":\"text\"}")}});
-    EXPECT_EQ(server.remoteData("x", Json::object()), (Json{{"from", "text"}}));
+    EXPECT_EQ(session.remoteData("x", Json::object()), (Json{{"from", "text"}}));
     for (const char* notAnObject : {"plain words", "[1,2]", ""}) {
         mcp.answerResult(Json{{"content", text(notAnObject)}});
-        EXPECT_EQ(server.remoteData("x", Json::object()), Json::object()) << notAnObject;
+        EXPECT_EQ(session.remoteData("x", Json::object()), Json::object()) << notAnObject;
     }
     mcp.answerResult(Json{{"content", Json::array({Json{{"type", "text"}, {"text", "{}"}}, 3})}});
-    EXPECT_EQ(server.remoteData("x", Json::object()), Json::object()) << "content holding a non-object";
+    EXPECT_EQ(session.remoteData("x", Json::object()), Json::object()) << "content holding a non-object";
     mcp.answerResult(Json::object());
-    EXPECT_EQ(server.remoteData("x", Json::object()), Json::object());
+    EXPECT_EQ(session.remoteData("x", Json::object()), Json::object());
 }
 
 TEST_F(ProxyFixture, RemoteDataTurnsToolRefusalsIntoErrors) {
     auto text = [](const std::string& t) { return Json::array({Json{{"type", "text"}, {"text", t}}}); };
     mcp.answerResult(Json{{"isError", true}, {"content", text("Séquence inconnue")}});
-    expectError(errorOf([&] { server.remoteData("x", Json::object()); }), "remote_tool_error", "Séquence inconnue");
+    expectError(errorOf([&] { session.remoteData("x", Json::object()); }), "remote_tool_error", "Séquence inconnue");
     mcp.answerResult(Json{{"isError", true}});
-    expectError(errorOf([&] { server.remoteData("x", Json::object()); }), "remote_tool_error", "erreur distante");
+    expectError(errorOf([&] { session.remoteData("x", Json::object()); }), "remote_tool_error", "erreur distante");
     mcp.answerResult(Json{{"isError", true}, {"content", Json::array({Json{{"type", "image"}}})}});
-    expectError(errorOf([&] { server.remoteData("x", Json::object()); }), "remote_tool_error", "erreur distante");
+    expectError(errorOf([&] { session.remoteData("x", Json::object()); }), "remote_tool_error", "erreur distante");
     // Only the boolean true marks a refusal.
     mcp.answerResult(Json{{"isError", "true"}, {"structuredContent", {{"ok", 1}}}});
-    EXPECT_EQ(server.remoteData("x", Json::object()), (Json{{"ok", 1}}));
+    EXPECT_EQ(session.remoteData("x", Json::object()), (Json{{"ok", 1}}));
     // The raw call hands a refusal back untouched: the assistant reads it itself.
     mcp.answerResult(Json{{"isError", true}, {"content", text("non")}});
-    EXPECT_EQ(server.remoteCallRaw("x", Json::object())["isError"], true);
+    EXPECT_EQ(session.remoteCallRaw("x", Json::object())["isError"], true);
 }
 
 TEST_F(ProxyFixture, RemoteToolsAreCachedOnlyFromA200) {
     Json tools = Json::array({Json{{"name", "list_workspaces"}, {"inputSchema", {{"type", "object"}}}},
                               Json{{"name", "create_plan"}, {"x-extra", {1, 2}}}});
     mcp.answer({.status = 500, .body = "<html/>", .type = "text/html"});
-    EXPECT_EQ(server.remoteTools(), Json::array());
-    EXPECT_FALSE(server.remoteToolsCache) << "a failed exchange is tried again";
+    EXPECT_EQ(session.remoteTools(), Json::array());
+    EXPECT_FALSE(session.remoteToolsCache) << "a failed exchange is tried again";
     mcp.answerResult(Json{{"tools", tools}});
-    EXPECT_EQ(server.remoteTools(), tools);
-    EXPECT_EQ(server.remoteTools(), tools);
+    EXPECT_EQ(session.remoteTools(), tools);
+    EXPECT_EQ(session.remoteTools(), tools);
     EXPECT_EQ(mcp.count(), 2) << "the second list came from the cache";
     {
         std::lock_guard lock(mcp.mutex);
@@ -204,15 +201,15 @@ TEST_F(ProxyFixture, RemoteToolsAreCachedOnlyFromA200) {
     // A 200 of the wrong shape fixes an empty list until the token changes.
     for (Json badResult : {Json{{"tools", Json::array({Json{{"name", "a"}}, "b"})}}, Json{{"tools", Json::object()}},
                            Json{{"nothing", true}}}) {
-        server.remoteToolsCache.reset();
+        session.remoteToolsCache.reset();
         mcp.answerResult(badResult);
-        EXPECT_EQ(server.remoteTools(), Json::array()) << badResult.dump();
-        EXPECT_EQ(server.remoteToolsCache, Json::array()) << badResult.dump();
+        EXPECT_EQ(session.remoteTools(), Json::array()) << badResult.dump();
+        EXPECT_EQ(session.remoteToolsCache, Json::array()) << badResult.dump();
     }
-    server.remoteToolsCache.reset();
+    session.remoteToolsCache.reset();
     mcp.answer({.body = "{\"error\":{\"message\":\"x\"}}"});
-    EXPECT_EQ(server.remoteTools(), Json::array());
-    EXPECT_EQ(server.remoteToolsCache, Json::array()) << "a JSON-RPC error under 200 is a 200 all the same";
+    EXPECT_EQ(session.remoteTools(), Json::array());
+    EXPECT_EQ(session.remoteToolsCache, Json::array()) << "a JSON-RPC error under 200 is a 200 all the same";
 }
 
 }  // namespace
