@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "clients/client_app.h"
 #include "config/agent_config.h"
 #include "login/oauth_flow.h"
+#include "ui/core/login_flow.h"
 #include "maintenance/updater.h"
 #include "platform/main_queue.h"
 
@@ -39,7 +41,8 @@ public:
         std::function<bool(const ClientApp&)> clientStatus;      // configured for this executable
         std::function<void(const ClientApp&)> configureClient;   // may throw
         std::function<void(const ClientApp&)> removeClient;      // never throws
-        std::function<std::shared_ptr<OAuthFlow>(const std::string& baseUrl)> makeFlow;
+        // A fresh login attempt against `baseUrl` (the real one wraps an OAuthFlow).
+        std::function<std::shared_ptr<LoginFlow>(const std::string& baseUrl)> makeFlow;
         std::function<std::optional<std::string>(const std::string& baseUrl)> availableVersion;
         std::function<bool(const std::string& baseUrl, const Updater::StatusReporter&)> checkAndInstall;
         std::function<bool()> loginItemEnabled;
@@ -86,6 +89,13 @@ public:
 private:
     AgentState(MainQueue& main, Background& background, Services services);
     void willChange();
+    // Announces, then assigns: every published field changes only through here.
+    template <typename T>
+    void set(T& field, T value) {
+        willChange();
+        field = std::move(value);
+    }
+    void loginEnded(const LoginResult& result);
 
     MainQueue& m_main;
     Background& m_background;
@@ -99,8 +109,12 @@ private:
     std::string m_error;
     std::map<std::string, bool> m_configured;
     std::string m_notice;
-    std::shared_ptr<OAuthFlow> m_flow;
+    std::shared_ptr<LoginFlow> m_flow;
     std::shared_ptr<MainQueue::Timer> m_noticeTimer;
+    // Which login attempt is current: a callback of a flow that was
+    // cancelled, replaced or has already ended is recognised as stale by its
+    // number and changes nothing.
+    std::uint64_t m_loginAttempt = 0;
     std::string m_updateStatus;
     std::optional<std::string> m_availableVersion;
     bool m_loginItem = false;
