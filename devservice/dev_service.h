@@ -20,7 +20,10 @@
 //   PUT  /upload/<slot>              the bytes of a requested upload, streamed to disk (size and SHA-256 kept)
 //   GET  /api/v1/agent_manifest.php  the manifest (with the offered release as "latest")
 //   GET  /releases/<file>            the offered release archive (release_shelf.h)
+//   /oauth/… and /api/v1/pat_mint.php the login (see OAuthService)
 namespace devservice {
+
+class OAuthService;
 
 using Json = nlohmann::json;
 
@@ -157,6 +160,9 @@ public:
     int64_t addPlan(int64_t sequenceId, int64_t number, const std::string& text = "");
     int64_t addCard(int64_t workspaceId, const std::string& name, bool isFolder = false,
                     std::optional<int64_t> folderId = std::nullopt);
+
+    // The login side: its controls and what it issued.
+    OAuthService& oauth();
 
     // A readable summary of the state (for the demo).
     std::string describe() const;
