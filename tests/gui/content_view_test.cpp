@@ -76,6 +76,7 @@ TEST_F(ContentViewTest, LoginButtonStartsTheLoginAndTheViewFollowsOnTheNextTurn)
     QObject::connect(v.get(), &ContentView::rendered, [&] { ++renders; });
     control(*v, "login")->click();
     EXPECT_TRUE(f.called("login:http://127.0.0.1:9"));
+    EXPECT_TRUE(f.called("login:start"));
     // The announcement comes before the change: nothing is drawn inside it.
     EXPECT_EQ(renders, 0);
     QCoreApplication::processEvents();
@@ -88,6 +89,7 @@ TEST_F(ContentViewTest, LoginButtonStartsTheLoginAndTheViewFollowsOnTheNextTurn)
 
     cancel->click();
     settle(f);
+    EXPECT_TRUE(f.called("login:cancel"));
     EXPECT_FALSE(f.state->busy());
     EXPECT_TRUE(control(*v, "login")->isEnabled());
     EXPECT_FALSE(control(*v, "cancel")->isVisibleTo(v.get()));

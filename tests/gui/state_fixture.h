@@ -2,35 +2,31 @@
 
 #include <QApplication>
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "config/agent_config.h"
-#include "platform/background.h"
+#include "manual_background.h"
 #include "platform/manual_main_queue.h"
 #include "ui/core/agent_state.h"
+#include "ui/core/login_flow.h"
 
-// Background work held until the test runs it, so nothing happens off the
-// test's thread unless the test says so.
-class HeldBackground : public Background {
+// A login attempt that only records what the state asks of it.
+class RecordedLogin : public LoginFlow {
 public:
-    void run(Task task) override { m_tasks.push_back(std::move(task)); }
-    int runAll() {
-        int n = 0;
-        while (!m_tasks.empty() && n < 1000) {
-            Task t = std::move(m_tasks.front());
-            m_tasks.pop_front();
-            t();
-            ++n;
-        }
-        return n;
+    explicit RecordedLogin(std::vector<std::string>& calls) : m_calls(calls) {}
+    void setCallbacks(StatusCallback onStatus, DoneCallback onDone) override {
+        this->onStatus = std::move(onStatus);
+        this->onDone = std::move(onDone);
     }
-    size_t pending() const { return m_tasks.size(); }
+    void start() override { m_calls.push_back("login:start"); }
+    void cancel() override { m_calls.push_back("login:cancel"); }
+    StatusCallback onStatus;
+    DoneCallback onDone;
 
 private:
-    std::deque<Task> m_tasks;
+    std::vector<std::string>& m_calls;
 };
 
 // An AgentState on a manual queue whose outside services record what they
@@ -38,7 +34,7 @@ private:
 // Claude Desktop (installed) and Cursor (not found).
 struct StateFixture {
     ManualMainQueue main;
-    HeldBackground background;
+    ManualBackground background;
     std::vector<std::string> calls;
     AgentConfig stored;
     std::vector<ClientApp> catalogue{
@@ -51,6 +47,7 @@ struct StateFixture {
     bool loginItemOnDisk = false;
     std::optional<std::string> announced;
     std::shared_ptr<AgentState> state;
+    std::shared_ptr<RecordedLogin> lastLogin;
 
     explicit StateFixture(bool loggedIn = false) {
         stored.baseUrl = "http://127.0.0.1:9";
@@ -85,9 +82,9 @@ struct StateFixture {
         };
         s.makeFlow = [this](const std::string& baseUrl) {
             calls.push_back("login:" + baseUrl);
-            auto flow = OAuthFlow::create(baseUrl, main, background, 0);
-            flow->openUrl = [](const std::string&) {};
-            return flow;
+            auto flow = std::make_shared<RecordedLogin>(calls);
+            lastLogin = flow;
+            return std::shared_ptr<LoginFlow>(flow);
         };
         s.availableVersion = [this](const std::string&) {
             calls.push_back("available");

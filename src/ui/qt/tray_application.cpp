@@ -1,12 +1,12 @@
 #include "ui/qt/tray_application.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QStringList>
 
 #include <cstring>
 
 #include "config/config_store.h"
+#include "platform/browser_launcher.h"
 #include "platform/instance_lock.h"
 #include "platform/platform_paths.h"
 #include "platform/thread_background.h"
@@ -25,11 +25,9 @@ bool hasArgument(int argc, char** argv, const char* wanted) {
     return false;
 }
 
-void openInBrowser(const std::string& url) {
-    // xdg-open picks the user's browser (and honours $BROWSER); it runs on
-    // its own, we never wait for it.
-    QProcess::startDetached("xdg-open", {QString::fromStdString(url)});
-}
+// The same opener as the login's: xdg-open, which picks the user's
+// browser and honours $BROWSER.
+void openInBrowser(const std::string& url) { BrowserLauncher::open(url); }
 
 }  // namespace
 
