@@ -84,7 +84,7 @@ TEST_F(AppDelegateTest, FloatingPanelToggledByTheIconAndPlacedInsideTheScreen) {
     d->togglePanel();
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(panel->width(), 380);
-    EXPECT_EQ(panel->height(), panel->content()->contentHeight());
+    EXPECT_EQ(panel->height(), panel->content()->height());
     f.background.runAll();
     EXPECT_EQ(count(f, "available"), 1);  // each showing asks for the announced version
     QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -169,4 +169,24 @@ TEST_F(AppDelegateTest, ScheduledTasksDoNothingOnceTheDelegateIsGone) {
     f.background.runAll();
     f.main.runUntilIdle();
     EXPECT_TRUE(f.calls.empty());
+}
+
+// A panel cut shorter than its content squeezes the rows and draws their two
+// lines over each other; the banner's wrapped title once did that.
+TEST_F(AppDelegateTest, EveryRowGetsTheHeightItAsksFor) {
+    StateFixture f(true);
+    f.announced = "9.0.0";
+    auto d = launch(f, true);
+    // The announcement arrives while the panel is already on screen.
+    d->showPanel();
+    QCoreApplication::processEvents();
+    f.background.runAll();
+    f.main.runUntilIdle();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(d->panel()->findChild<QWidget*>("banner")->isVisible());
+    for (const char* key : {"claude", "cursor"}) {
+        auto* row = d->panel()->findChild<QWidget*>(QString("client:") + key);
+        ASSERT_NE(row, nullptr);
+        EXPECT_GE(row->height(), row->sizeHint().height()) << key;
+    }
 }

@@ -53,13 +53,25 @@ std::string readFile(const std::string& path) {
 class TrayDisplay : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto xvfb = findProgram("Xvfb");
-        if (!xvfb) GTEST_SKIP() << "Xvfb is not installed";
-        for (const char* tool : {"xdotool", "trayer", "chromium", "import", "xprop"})
+        auto xvfbProgram = findProgram("Xvfb");
+        if (!xvfbProgram) GTEST_SKIP() << "Xvfb is not installed";
+        for (const char* tool : {"xdotool", "trayer", "chromium", "import", "xprop", "xwininfo"})
             ASSERT_TRUE(findProgram(tool)) << tool << " is needed with Xvfb";
-        m_logs = home.path() + "/logs";
+        // Logs beside the screenshots, so a failed run can be read afterwards.
+        m_logs = std::string(KESTRO_SCREENSHOT_DIR) + "/logs/" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(m_logs);
         fs::create_directories(m_logs);
-        startDisplay(*xvfb);
+        // Another test's server may take the same display at the same moment:
+        // a display that does not answer is started again.
+        bool answering = false;
+        for (int attempt = 0; attempt < 3 && !answering; ++attempt) {
+            startDisplay(*xvfbProgram);
+            answering = !m_display.empty() &&
+                        waitFor([&] { return runCommand({"xwininfo", "-root"}, {{"DISPLAY", m_display}}).has_value(); },
+                                Ms(10000));
+        }
+        ASSERT_TRUE(answering) << "no X display answered";
         service.start(0);
 
         // No desktop and no registered handlers: xdg-open then uses $BROWSER,
@@ -99,6 +111,8 @@ protected:
     }
 
     void startDisplay(const std::string& program) {
+        xvfb.reset();
+        m_display.clear();
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
         xvfb = std::make_unique<Spawned>(
@@ -115,8 +129,7 @@ protected:
             number += c;
         }
         ::close(fds[0]);
-        ASSERT_FALSE(number.empty()) << "Xvfb gave no display";
-        m_display = ":" + number;
+        if (!number.empty()) m_display = ":" + number;
     }
 
     void startTray() {
@@ -128,9 +141,15 @@ protected:
         ASSERT_TRUE(waitFor([&] { return !windows({"--class", "trayer"}).empty(); }));
     }
 
+    // The bundle's program (with its icons) when the build made one.
+    static std::string appBinary() {
+        const char* bundle = std::getenv("KESTRO_BUNDLE_DIR");
+        if (bundle && fs::exists(std::string(bundle) + "/bin/kestro-agent")) return std::string(bundle) + "/bin/kestro-agent";
+        return AgentProcess::agentBinary();
+    }
+
     void startApp() {
-        app = std::make_unique<Spawned>(std::vector<std::string>{AgentProcess::agentBinary()}, env,
-                                        m_logs + "/app.log");
+        app = std::make_unique<Spawned>(std::vector<std::string>{appBinary()}, env, m_logs + "/app.log");
     }
 
     std::string x(const std::vector<std::string>& argv) { return runCommand(argv, env).value_or(""); }
@@ -144,18 +163,18 @@ protected:
         return ids;
     }
 
+    // Where the window really is on the screen, as the X server says.
     Geometry geometry(const std::string& window) {
         Geometry g;
-        std::istringstream out(x({"xdotool", "getwindowgeometry", "--shell", window}));
+        std::istringstream out(x({"xwininfo", "-id", window}));
         for (std::string line; std::getline(out, line);) {
-            auto eq = line.find('=');
-            if (eq == std::string::npos) continue;
-            int v = std::atoi(line.c_str() + eq + 1);
-            std::string k = line.substr(0, eq);
-            if (k == "X") g.x = v;
-            if (k == "Y") g.y = v;
-            if (k == "WIDTH") g.w = v;
-            if (k == "HEIGHT") g.h = v;
+            auto colon = line.find(':');
+            if (colon == std::string::npos) continue;
+            int v = std::atoi(line.c_str() + colon + 1);
+            if (line.find("Absolute upper-left X") != std::string::npos) g.x = v;
+            if (line.find("Absolute upper-left Y") != std::string::npos) g.y = v;
+            if (line.find("  Width") != std::string::npos) g.w = v;
+            if (line.find("  Height") != std::string::npos) g.h = v;
         }
         return g;
     }
@@ -230,15 +249,23 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     startApp();
     std::optional<std::string> icon;
     ASSERT_TRUE(waitFor([&] { return (icon = trayIcon()).has_value(); })) << readFile(m_logs + "/app.log");
-    Geometry iconBox = geometry(*icon);
+    Geometry iconBox;
 
-    // Logged out: the panel opened by itself under the icon.
+    // Logged out: the panel opened by itself, under the icon once the icon
+    // has settled in the tray.
     std::optional<std::string> shown;
     ASSERT_TRUE(waitFor([&] { return (shown = panel()).has_value(); }));
-    Geometry box = geometry(*shown);
+    Geometry box;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            iconBox = geometry(*icon);
+            box = geometry(*shown);
+            return box.y == iconBox.y + iconBox.h + 6;
+        },
+        Ms(5000)))
+        << "6 px below the icon: panel at " << box.y << ", icon " << iconBox.y << "+" << iconBox.h;
     EXPECT_EQ(box.w, 380);
-    EXPECT_EQ(box.y, iconBox.y + iconBox.h + 6) << "6 px below the icon";
-    EXPECT_LE(box.x + box.w, 1280 - 8);
+    EXPECT_EQ(box.x + box.w, 1280 - 8) << "8 px inside the right edge";
 
     // A click hides it, a second one shows it again.
     click(iconBox);
@@ -256,8 +283,11 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     ASSERT_TRUE(waitFor([&] { return (cfg = ConfigStore::load()).isLoggedIn(); }, Ms(90000)))
         << readFile(m_logs + "/browser.log") << readFile(m_logs + "/app.log");
     EXPECT_FALSE(cfg.userName.empty());
-    EXPECT_NE(readFile(m_logs + "/browser-page.html").find("<html"), std::string::npos)
-        << "the browser rendered the page the loopback listener answered";
+    // The browser followed the stand-in's redirect to the loopback listener
+    // and rendered what it answered.
+    EXPECT_TRUE(waitFor([&] {
+        return readFile(m_logs + "/browser-page.html").find("Kestro Agent est connecté") != std::string::npos;
+    })) << readFile(m_logs + "/browser-page.html");
 
     // A successful login configures every assistant present.
     const std::string claude = home.path() + "/.config/Claude/claude_desktop_config.json";
@@ -270,7 +300,7 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     box = reopen(iconBox);
     keys({"Tab", "space"});
     ASSERT_TRUE(waitFor([&] { return fs::exists(claude); }, Ms(10000)));
-    EXPECT_NE(readFile(claude).find(AgentProcess::agentBinary()), std::string::npos)
+    EXPECT_NE(readFile(claude).find(fs::canonical(appBinary()).string()), std::string::npos)
         << "the entry starts kestro-agent, not the GUI program";
     std::this_thread::sleep_for(Ms(500));
     QImage loggedIn = screenshot("panel-logged-in");
@@ -305,7 +335,7 @@ TEST_F(TrayDisplay, WithoutATrayThePanelIsAWindowThatComesBack) {
     EXPECT_TRUE(app->running());
 
     // Launching the application again brings it back, and ends at once.
-    Spawned again({AgentProcess::agentBinary()}, env, m_logs + "/again.log");
+    Spawned again({appBinary()}, env, m_logs + "/again.log");
     ASSERT_TRUE(waitFor([&] { return panel().has_value(); }, Ms(10000)));
     EXPECT_TRUE(waitFor([&] { return !again.running(); }, Ms(10000)));
 }

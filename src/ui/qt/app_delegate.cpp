@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include "ui/core/agent_state.h"
 #include "ui/core/panel_model.h"
@@ -27,7 +28,16 @@ void AppDelegate::applicationDidFinishLaunching() {
     // Without a tray nothing could ever be clicked: the panel becomes an
     // ordinary window instead, never a process without a face.
     createPanel(tray);
-    if (!m_state->cfg().isLoggedIn()) showPanel();
+    if (!m_state->cfg().isLoggedIn()) {
+        showPanel();
+        // The icon may still be settling into the tray (embedding, resizing):
+        // place the panel again under where it ends up.
+        QTimer::singleShot(kSettleTime, this, [this] {
+            if (!m_panel->isVisible() || m_panel->form() != PanelWindow::Form::floating) return;
+            m_anchor = anchor();
+            place();
+        });
+    }
     applyLoginItemDefault();
     startSchedules();
 }

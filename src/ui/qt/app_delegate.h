@@ -33,6 +33,7 @@ public:
     static constexpr std::chrono::hours kUpdateCheckEvery{6};
     static constexpr std::chrono::hours kAvailableEvery{1};
     static inline const char* kLoginItemDecided = "loginItemDecided";
+    static constexpr std::chrono::milliseconds kSettleTime{800};
 
     struct Options {
         QString settingsFile;                     // the per-user settings (INI)

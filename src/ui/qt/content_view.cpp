@@ -1,6 +1,8 @@
 #include "ui/qt/content_view.h"
 
 #include <QApplication>
+
+#include <algorithm>
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -34,8 +36,8 @@ QFont fontFor(TextStyle style) {
             f.setWeight(QFont::Bold);
             break;
         case TextStyle::subheadline: f.setPointSizeF(base); break;
-        case TextStyle::caption: f.setPointSizeF(base * 0.9); break;
-        case TextStyle::caption2: f.setPointSizeF(base * 0.82); break;
+        case TextStyle::caption: f.setPointSizeF(base * 0.86); break;
+        case TextStyle::caption2: f.setPointSizeF(base * 0.78); break;
     }
     return f;
 }
@@ -203,8 +205,24 @@ void ContentView::scheduleRender() {
     QMetaObject::invokeMethod(this, &ContentView::render, Qt::QueuedConnection);
 }
 
-int ContentView::contentHeight() const {
-    return layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(kWidth) : layout()->totalSizeHint().height();
+int ContentView::contentHeight() {
+    // Summed child by child at the width each really gets: the layout's own
+    // total underestimates a banner whose title wraps beside its button, and
+    // a panel cut to that total squeezes the assistants' rows.
+    auto* body = layout();
+    body->invalidate();
+    const QMargins m = body->contentsMargins();
+    const int width = kWidth - m.left() - m.right();
+    int total = m.top() + m.bottom();
+    int shown = 0;
+    for (int i = 0; i < body->count(); ++i) {
+        QWidget* child = body->itemAt(i)->widget();
+        if (!child || child->isHidden()) continue;
+        total += child->hasHeightForWidth() ? child->heightForWidth(width) : child->sizeHint().height();
+        ++shown;
+    }
+    total += body->spacing() * std::max(0, shown - 1);
+    return std::max(total, body->totalHeightForWidth(kWidth));
 }
 
 void ContentView::focusFirstControl() {
@@ -253,7 +271,8 @@ void ContentView::build() {
     body->addWidget(m_warning);
 
     body->addWidget(divider(this));
-    body->addWidget(buildFooter());
+    m_footer = buildFooter();
+    body->addWidget(m_footer);
     body->addStretch(0);
 }
 
@@ -288,7 +307,7 @@ QWidget* ContentView::buildBanner() {
     row->addWidget(symbolLabel(Symbol::arrowDownCircleFill, Qt::white, symbolSize, m_banner), 0, Qt::AlignVCenter);
     auto* column = new QVBoxLayout;
     column->setSpacing(1);
-    m_bannerTitle = label({}, TextStyle::subheadline, m_banner);
+    m_bannerTitle = label({}, TextStyle::subheadline, m_banner, true);
     QFont semibold = m_bannerTitle->font();
     semibold.setWeight(QFont::DemiBold);
     m_bannerTitle->setFont(semibold);
@@ -508,7 +527,13 @@ void ContentView::rebuildClientRows() {
         auto* column = new QVBoxLayout;
         column->setSpacing(1);
         widgets->name = label(q(model.name), TextStyle::subheadline, widgets->row);
-        widgets->status = secondaryLabel({}, TextStyle::caption, widgets->row, true);
+        // One line each: a wrapping label in a row beside a button makes the
+        // row's height depend on its width, which box layouts get wrong by a
+        // few pixels and then draw the two lines over each other. A line too
+        // long for the row keeps its whole text in the tooltip.
+        widgets->status = secondaryLabel({}, TextStyle::caption, widgets->row);
+        widgets->status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        widgets->name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         column->addWidget(widgets->name);
         column->addWidget(widgets->status);
         row->addLayout(column, 1);
@@ -549,6 +574,7 @@ void ContentView::renderClients() {
         }
         setText(w.name, model.name);
         setText(w.status, model.statusLine);
+        w.status->setToolTip(q(model.statusLine));
         w.row->setAccessibleName(q(model.name + " : " + model.statusLine));
         w.button->setVisible(model.showButton);
         setButtonText(w.button, model.buttonLabel);

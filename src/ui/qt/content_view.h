@@ -44,7 +44,7 @@ public:
     // panel just shown works from the keyboard at once.
     void focusFirstControl();
     // The height the content needs at the fixed width.
-    int contentHeight() const;
+    int contentHeight();
 
     // The avatar's letter: the name's first character (a whole grapheme), in upper case.
     static QString avatarInitial(const QString& name);
@@ -102,6 +102,7 @@ private:
     QLabel* m_error = nullptr;
     QWidget* m_warning = nullptr;
 
+    QWidget* m_footer = nullptr;
     QCheckBox* m_loginItem = nullptr;
     QPushButton* m_checkUpdates = nullptr;
     QLabel* m_updateStatus = nullptr;

@@ -28,9 +28,6 @@ PanelWindow::PanelWindow(Form form, std::shared_ptr<AgentState> state, ContentVi
 }
 
 void PanelWindow::fitContent() {
-    // Let the layout settle first: widgets shown or hidden by the rendering
-    // only count once the layout has been activated.
-    m_content->layout()->activate();
     int h = m_content->contentHeight();
     m_content->setFixedHeight(h);
     setFixedSize(ContentView::kWidth, h);
