@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "ui/core/panel_model.h"
@@ -20,11 +21,18 @@ PanelWindow::PanelWindow(Form form, std::shared_ptr<AgentState> state, ContentVi
     m_content = new ContentView(std::move(state), std::move(actions), this);
     layout->addWidget(m_content);
     connect(m_content, &ContentView::rendered, this, [this] {
-        QSize before = size();
-        fitContent();
-        if (size() != before) emit resized();
+        refit();
+        // Sections shown by this rendering are laid out by the toolkit on the
+        // next turn; measure again then, so nothing ends up squeezed.
+        QTimer::singleShot(0, this, &PanelWindow::refit);
     });
     fitContent();
+}
+
+void PanelWindow::refit() {
+    QSize before = size();
+    fitContent();
+    if (size() != before) emit resized();
 }
 
 void PanelWindow::fitContent() {

@@ -34,6 +34,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void refit();
+
     Form m_form;
     ContentView* m_content;
 };
