@@ -10,6 +10,10 @@ function(kestro_add_test NAME)
     target_compile_options(${NAME} PRIVATE ${KESTRO_WARNINGS})
     target_link_libraries(${NAME} PRIVATE kestro_testsupport ${T_LIBS} GTest::gtest GTest::gtest_main)
     add_dependencies(${NAME} kestro-agent)
+    # The agent's no-argument mode runs the tray application from beside it.
+    if(TARGET kestro-agent-gui)
+        add_dependencies(${NAME} kestro-agent-gui)
+    endif()
     # An empty manifest address keeps every test off the network: a test that
     # wants the manifest fetched sets or unsets it itself.
     set(env "KESTRO_AGENT_BIN=$<TARGET_FILE:kestro-agent>" "QT_QPA_PLATFORM=offscreen" "KESTRO_AGENT_MANIFEST_URL="

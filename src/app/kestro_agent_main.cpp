@@ -1,10 +1,13 @@
 #include "app/kestro_agent_main.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "config/config_store.h"
@@ -19,7 +22,9 @@ namespace {
 void launchMenuBarIfAbsent() {
     std::string exe = currentExecutablePath();
     if (!KestroAgentMain::shouldLaunchMenuBar(InstanceLock::heldByAnother(), PlatformPaths::bundlePath(exe))) return;
-    DetachedLaunch::start({exe});  // a failed launch must not keep the server from starting
+    // "--background": the user did not ask for it, so it must not bring a
+    // panel forward. A failed launch must not keep the server from starting.
+    DetachedLaunch::start({exe, PlatformPaths::kBackgroundArgument});
 }
 
 int runMcp() {
@@ -37,12 +42,15 @@ int runMcp() {
     return server.run();
 }
 
-int runMenuBar() {
-    InstanceLock lock;
-    if (!lock.tryAcquire()) return 0;  // the menu-bar application already runs
-    std::cerr << "[kestro-agent] l'application de barre de menus n'est pas incluse dans cette version ; "
-                 "utilise --mcp ou --version.\n";
-    return 0;
+// The tray application is a program of its own beside this one, so that the
+// MCP server and --version never load the GUI toolkit. It takes the instance
+// lock itself and hands a second launch over to the running copy.
+int runMenuBar(char** argv) {
+    std::string gui = KestroAgentMain::guiExecutableFor(PlatformPaths::executablePath());
+    argv[0] = gui.data();
+    ::execv(gui.c_str(), argv);
+    std::cerr << "[kestro-agent] impossible de lancer " << gui << " : " << std::strerror(errno) << "\n";
+    return 1;
 }
 
 // Appends one line saying which file was started, then ends: lets an
@@ -62,6 +70,12 @@ int recordStart(const char* probeFile, const std::vector<std::string>& args) {
 }
 
 }  // namespace
+
+std::string KestroAgentMain::guiExecutableFor(const std::string& agentExecutable) {
+    auto slash = agentExecutable.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "" : agentExecutable.substr(0, slash + 1);
+    return folder + PlatformPaths::kGuiExecutableName;
+}
 
 KestroAgentMain::Mode KestroAgentMain::modeFor(const std::vector<std::string>& args) {
     for (const auto& a : args)
@@ -86,7 +100,7 @@ int KestroAgentMain::main(int argc, char** argv) {
             std::fputs("\n", stdout);
             return 0;
         case Mode::menuBar:
-            return runMenuBar();
+            return runMenuBar(argv);
     }
     return 0;
 }

@@ -17,5 +17,8 @@ struct KestroAgentMain {
     // none runs and this executable sits inside an application bundle.
     static bool shouldLaunchMenuBar(bool anotherInstanceRuns, const std::string& bundlePath);
 
+    // The tray application's own executable, beside the agent's.
+    static std::string guiExecutableFor(const std::string& agentExecutable);
+
     static int main(int argc, char** argv);
 };

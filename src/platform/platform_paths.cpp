@@ -32,10 +32,18 @@ std::string executablePath() {
     for (;;) {
         ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
         if (n < 0) break;
-        if (static_cast<size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<size_t>(n));
+        if (static_cast<size_t>(n) < buffer.size())
+            return agentExecutableFor(std::string(buffer.data(), static_cast<size_t>(n)));
         buffer.resize(buffer.size() * 2);
     }
     return {};
+}
+
+std::string agentExecutableFor(const std::string& running) {
+    auto slash = running.find_last_of('/');
+    std::string name = slash == std::string::npos ? running : running.substr(slash + 1);
+    if (name != kGuiExecutableName) return running;
+    return running.substr(0, slash == std::string::npos ? 0 : slash + 1) + "kestro-agent";
 }
 
 std::string bundlePath(const std::string& executable) {

@@ -1,0 +1,158 @@
+#include "ui/qt/app_delegate.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "ui/core/agent_state.h"
+#include "ui/core/panel_model.h"
+#include "ui/qt/panel_placement.h"
+#include "ui/qt/panel_window.h"
+#include "ui/qt/symbols.h"
+
+AppDelegate::AppDelegate(std::shared_ptr<AgentState> state, MainQueue& main, Options options)
+    : m_state(std::move(state)), m_main(main), m_options(std::move(options)) {}
+
+AppDelegate::~AppDelegate() {
+    delete m_panel;
+    delete m_menu;
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    bool tray = m_options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    if (tray) createStatusItem();
+    // Without a tray nothing could ever be clicked: the panel becomes an
+    // ordinary window instead, never a process without a face.
+    createPanel(tray);
+    if (!m_state->cfg().isLoggedIn()) {
+        showPanel();
+        // The icon may still be settling into the tray (embedding, resizing):
+        // place the panel again under where it ends up.
+        QTimer::singleShot(kSettleTime, this, [this] {
+            if (!m_panel->isVisible() || m_panel->form() != PanelWindow::Form::floating) return;
+            m_anchor = anchor();
+            place();
+        });
+    }
+    applyLoginItemDefault();
+    startSchedules();
+}
+
+void AppDelegate::createStatusItem() {
+    m_statusItem = new QSystemTrayIcon(Symbols::trayIcon(), this);
+    m_statusItem->setToolTip(PanelText::kTitle);
+    connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Trigger) return;
+        m_clicked = true;
+        togglePanel();
+        m_clicked = false;
+    });
+    // Some tray hosts only offer a menu; it holds the same two actions.
+    m_menu = new QMenu;
+    m_menu->addAction(PanelText::kTitle, this, &AppDelegate::togglePanel);
+    m_menu->addAction(PanelText::kQuit, this, [this] {
+        if (m_options.actions.quit) m_options.actions.quit();
+    });
+    m_statusItem->setContextMenu(m_menu);
+    m_statusItem->show();
+}
+
+void AppDelegate::createPanel(bool floating) {
+    m_panel = new PanelWindow(floating ? PanelWindow::Form::floating : PanelWindow::Form::window, m_state,
+                              m_options.actions);
+    connect(m_panel, &PanelWindow::resized, this, [this] {
+        if (m_panel->isVisible() && m_panel->form() == PanelWindow::Form::floating) place();
+    });
+}
+
+void AppDelegate::applyLoginItemDefault() {
+    QSettings settings(m_options.settingsFile, QSettings::IniFormat);
+    if (!m_state->inApplications() || settings.value(kLoginItemDecided, false).toBool()) return;
+    m_state->setLoginItem(true);
+    // Recorded even when the autostart entry could not be written, so the
+    // default is applied once and the user's later choice always stands.
+    settings.setValue(kLoginItemDecided, true);
+    settings.sync();
+}
+
+void AppDelegate::startSchedules() {
+    QPointer<AppDelegate> self(this);
+    auto checkUpdates = [this, self] {
+        if (self) m_state->checkUpdates(true);
+    };
+    m_main.postAfter(kFirstUpdateCheck, checkUpdates);
+    // Each firing queues its work, as everything that touches the state goes
+    // through the main queue.
+    MainQueue& main = m_main;
+    m_main.schedule(kUpdateCheckEvery, true, [&main, checkUpdates] { main.post(checkUpdates); });
+    m_main.schedule(kAvailableEvery, true, [this, self, &main] {
+        main.post([this, self] {
+            if (self) m_state->refreshAvailable();
+        });
+    });
+}
+
+void AppDelegate::togglePanel() {
+    if (!m_panel) return;
+    if (m_panel->isVisible()) m_panel->hide();
+    else showPanel();
+}
+
+void AppDelegate::showPanel() {
+    if (!m_panel) return;
+    m_state->refresh();
+    m_state->refreshAvailable();
+    // Draw the refreshed values now, so the size and place fit what shows.
+    m_panel->content()->render();
+    m_panel->fitContent();
+    if (m_panel->form() == PanelWindow::Form::floating) {
+        m_anchor = anchor();
+        place();
+    }
+    m_panel->show();
+    m_panel->raise();
+    // Taking the focus is what makes the panel usable from the keyboard.
+    m_panel->activateWindow();
+    m_panel->content()->focusFirstControl();
+}
+
+void AppDelegate::bringForward() {
+    if (!m_panel) return;
+    if (!m_panel->isVisible()) {
+        showPanel();
+        return;
+    }
+    // A minimised window comes back too.
+    m_panel->setWindowState(m_panel->windowState() & ~Qt::WindowMinimized);
+    m_panel->raise();
+    m_panel->activateWindow();
+}
+
+QRect AppDelegate::anchor() const {
+    QRect icon = m_statusItem ? m_statusItem->geometry() : QRect();
+    if (icon.isValid() && !icon.isEmpty()) return icon;
+    // Tray hosts that draw the icon themselves (StatusNotifier) do not tell
+    // where it is. A click happens with the pointer on the icon; otherwise
+    // the top right corner is where tray areas usually are.
+    if (m_clicked) {
+        QPoint pointer = QCursor::pos();
+        if (QGuiApplication::screenAt(pointer)) return QRect(pointer, QSize(1, 1));
+    }
+    QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary) return QRect(0, 0, 1, 1);
+    QRect v = primary->availableGeometry();
+    return QRect(v.x() + v.width() - 1, v.y() - 1, 1, 1);
+}
+
+void AppDelegate::place() {
+    if (!m_anchor) return;
+    QScreen* screen = QGuiApplication::screenAt(m_anchor->center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    std::optional<QRect> available;
+    if (screen) available = screen->availableGeometry();
+    m_panel->move(PanelPlacement::origin(*m_anchor, m_panel->size(), available));
+}

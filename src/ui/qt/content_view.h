@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/core/panel_model.h"
+
+class AgentState;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+// The panel's one view: header, update banner, account, assistants, error and
+// location lines, footer. It keeps no state of its own: each rendering draws
+// the PanelModel of the state's current values, and each control calls one
+// operation of the state.
+//
+// The state announces a change before making it, so an announcement only
+// schedules a rendering for the next turn of the event loop; a burst of
+// changes (a login's end changes half the fields) is drawn once.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 380;
+
+    // What the view does outside the state.
+    struct Actions {
+        std::function<void(const std::string& url)> openUrl;
+        std::function<void()> quit;
+    };
+
+    ContentView(std::shared_ptr<AgentState> state, Actions actions, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    // Draws the current values now.
+    void render();
+    const PanelModel& model() const { return m_model; }
+    // Puts the keyboard focus on the first control that can take it, so a
+    // panel just shown works from the keyboard at once.
+    void focusFirstControl();
+    // The height the content needs at the fixed width.
+    int contentHeight();
+
+    // The avatar's letter: the name's first character (a whole grapheme), in upper case.
+    static QString avatarInitial(const QString& name);
+
+signals:
+    void rendered();
+
+private:
+    struct ClientRowWidgets;
+    class Avatar;
+    class Banner;
+
+    void scheduleRender();
+    void build();
+    QWidget* buildHeader();
+    QWidget* buildBanner();
+    QWidget* buildAccount();
+    QWidget* buildClients();
+    QWidget* buildFooter();
+    void rebuildClientRows();
+    void renderBanner();
+    void renderAccount();
+    void renderClients();
+    void renderFooter();
+    void configureRow(const std::string& key);
+    void openConnections();
+
+    std::shared_ptr<AgentState> m_state;
+    Actions m_actions;
+    int m_observer = -1;
+    bool m_renderPending = false;
+    PanelModel m_model;
+
+    QWidget* m_banner = nullptr;
+    QLabel* m_bannerTitle = nullptr;
+    QLabel* m_bannerDetail = nullptr;
+    QPushButton* m_bannerButton = nullptr;
+
+    QWidget* m_loggedInRow = nullptr;
+    Avatar* m_avatar = nullptr;
+    QLabel* m_userName = nullptr;
+    QLabel* m_userEmail = nullptr;
+    QLabel* m_invitation = nullptr;
+    QWidget* m_loginRow = nullptr;
+    QPushButton* m_loginButton = nullptr;
+    QPushButton* m_cancelButton = nullptr;
+    QLabel* m_statusLine = nullptr;
+
+    QPushButton* m_configureAll = nullptr;
+    QVBoxLayout* m_rowsLayout = nullptr;
+    std::vector<std::unique_ptr<ClientRowWidgets>> m_rows;
+    QLabel* m_notice = nullptr;
+    QLabel* m_clientsNote = nullptr;
+
+    QLabel* m_error = nullptr;
+    QWidget* m_warning = nullptr;
+
+    QWidget* m_footer = nullptr;
+    QCheckBox* m_loginItem = nullptr;
+    QPushButton* m_checkUpdates = nullptr;
+    QLabel* m_updateStatus = nullptr;
+    QPushButton* m_connections = nullptr;
+    QLabel* m_version = nullptr;
+    QPushButton* m_quit = nullptr;
+};

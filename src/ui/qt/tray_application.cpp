@@ -1,0 +1,70 @@
+#include "ui/qt/tray_application.h"
+
+#include <QApplication>
+#include <QStringList>
+
+#include <cstring>
+
+#include "config/config_store.h"
+#include "platform/browser_launcher.h"
+#include "platform/instance_lock.h"
+#include "platform/platform_paths.h"
+#include "platform/thread_background.h"
+#include "ui/core/agent_state.h"
+#include "ui/core/panel_model.h"
+#include "ui/qt/app_delegate.h"
+#include "ui/qt/instance_channel.h"
+#include "ui/qt/qt_main_queue.h"
+
+namespace TrayApplication {
+namespace {
+
+bool hasArgument(int argc, char** argv, const char* wanted) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], wanted) == 0) return true;
+    return false;
+}
+
+// The same opener as the login's: xdg-open, which picks the user's
+// browser and honours $BROWSER.
+void openInBrowser(const std::string& url) { BrowserLauncher::open(url); }
+
+}  // namespace
+
+int run(int argc, char** argv) {
+    const bool background = hasArgument(argc, argv, PlatformPaths::kBackgroundArgument);
+    const std::string lockPath = InstanceLock::defaultPath();
+    const QString socketPath = InstanceChannel::socketPathFor(QString::fromStdString(lockPath));
+
+    InstanceLock lock(lockPath);
+    if (!lock.tryAcquire()) {
+        // Another copy runs: a user's launch brings its panel forward, a
+        // background launch has nothing to do.
+        if (!background) InstanceChannel::requestShow(socketPath);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(PanelText::kTitle);
+    QApplication::setDesktopFileName("io.kestro.agent");
+    // Closing the panel's window must never end the application.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtMainQueue main;
+    ThreadBackground workers;
+    auto state = AgentState::create(main, workers, AgentState::Services::real(main, workers));
+
+    AppDelegate::Options options;
+    options.settingsFile = QString::fromStdString(ConfigStore::dir() + "/settings.ini");
+    options.actions.openUrl = openInBrowser;
+    options.actions.quit = [] { QApplication::quit(); };
+    AppDelegate delegate(state, main, options);
+
+    InstanceChannel channel;
+    channel.listen(socketPath, [&delegate] { delegate.bringForward(); });
+
+    delegate.applicationDidFinishLaunching();
+    return app.exec();
+}
+
+}  // namespace TrayApplication

@@ -1,0 +1,343 @@
+// The real tray application on a real X display (Xvfb) with a freedesktop
+// tray (trayer), against the stand-in service, logged in through a real
+// headless browser. Skipped only when there is no Xvfb to run.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <QColor>
+#include <QImage>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "agent_process.h"
+#include "config/config_store.h"
+#include "dev_service.h"
+#include "spawned.h"
+#include "temp_home.h"
+
+namespace fs = std::filesystem;
+using Ms = std::chrono::milliseconds;
+
+namespace {
+
+const QColor kAvatar = QColor::fromRgbF(0.08f, 0.64f, 0.34f);
+const QColor kBanner = QColor::fromRgbF(0.08f, 0.55f, 0.30f);
+
+template <typename F>
+bool waitFor(F done, Ms timeout = Ms(20000)) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(Ms(100));
+    }
+    return true;
+}
+
+struct Geometry {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Everything of one run: the display, its tray, the service and the
+// application, each ended by its PID when the test ends.
+class TrayDisplay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto xvfbProgram = findProgram("Xvfb");
+        if (!xvfbProgram) GTEST_SKIP() << "Xvfb is not installed";
+        for (const char* tool : {"xdotool", "trayer", "chromium", "import", "xprop", "xwininfo"})
+            ASSERT_TRUE(findProgram(tool)) << tool << " is needed with Xvfb";
+        // Logs beside the screenshots, so a failed run can be read afterwards.
+        m_logs = std::string(KESTRO_SCREENSHOT_DIR) + "/logs/" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(m_logs);
+        fs::create_directories(m_logs);
+        // Another test's server may take the same display at the same moment:
+        // a display that does not answer is started again.
+        bool answering = false;
+        for (int attempt = 0; attempt < 3 && !answering; ++attempt) {
+            startDisplay(*xvfbProgram);
+            answering = !m_display.empty() &&
+                        waitFor([&] { return runCommand({"xwininfo", "-root"}, {{"DISPLAY", m_display}}).has_value(); },
+                                Ms(10000));
+        }
+        ASSERT_TRUE(answering) << "no X display answered";
+        service.start(0);
+
+        // No desktop and no registered handlers: xdg-open then uses $BROWSER,
+        // the headless browser below.
+        fs::create_directories(home.path() + "/xdg-data");
+        fs::create_directories(home.path() + "/xdg-config-dirs");
+        std::string browser = home.path() + "/browser";
+        std::ofstream(browser) << "#!/bin/sh\n"
+                               << "exec chromium --headless --no-sandbox --disable-gpu --disable-background-networking"
+                               << " --disable-component-update --disable-sync --no-first-run"
+                               << " --user-data-dir='" << home.path() << "/chromium' --dump-dom \"$1\" >> '"
+                               << m_logs << "/browser-page.html' 2>> '" << m_logs << "/browser.log'\n";
+        fs::permissions(browser, fs::perms::owner_all);
+        env = {{"DISPLAY", m_display},
+               {"QT_QPA_PLATFORM", "xcb"},
+               {"BROWSER", browser},
+               {"XDG_DATA_DIRS", home.path() + "/xdg-data"},
+               {"XDG_CONFIG_DIRS", home.path() + "/xdg-config-dirs"},
+               {"XDG_CURRENT_DESKTOP", kUnsetVariable},
+               {"DESKTOP_SESSION", kUnsetVariable},
+               {"WAYLAND_DISPLAY", kUnsetVariable},
+               {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
+               {"KESTRO_AGENT_MANIFEST_URL", kUnsetVariable}};
+
+        AgentConfig cfg;
+        cfg.baseUrl = service.baseUrl();
+        ConfigStore::save(cfg);
+        // Two assistants present in this HOME.
+        fs::create_directories(home.path() + "/.config/Claude");
+        fs::create_directories(home.path() + "/.cursor");
+    }
+
+    void TearDown() override {
+        app.reset();
+        tray.reset();
+        xvfb.reset();
+    }
+
+    void startDisplay(const std::string& program) {
+        xvfb.reset();
+        m_display.clear();
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        xvfb = std::make_unique<Spawned>(
+            std::vector<std::string>{program, "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+            std::map<std::string, std::string>{}, m_logs + "/xvfb.log", fds[1]);
+        ::close(fds[1]);
+        std::string number;
+        char c;
+        auto deadline = std::chrono::steady_clock::now() + Ms(15000);
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fds[0], POLLIN, 0};
+            if (::poll(&p, 1, 200) <= 0) continue;
+            if (::read(fds[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        ::close(fds[0]);
+        if (!number.empty()) m_display = ":" + number;
+    }
+
+    void startTray() {
+        tray = std::make_unique<Spawned>(
+            std::vector<std::string>{*findProgram("trayer"), "--edge", "top", "--align", "right", "--widthtype",
+                                     "request", "--height", "28", "--SetDockType", "true", "--transparent", "false",
+                                     "--tint", "0xd0d0d0", "--expand", "true"},
+            env, m_logs + "/trayer.log");
+        ASSERT_TRUE(waitFor([&] { return !windows({"--class", "trayer"}).empty(); }));
+    }
+
+    // The bundle's program (with its icons) when the build made one.
+    static std::string appBinary() {
+        const char* bundle = std::getenv("KESTRO_BUNDLE_DIR");
+        if (bundle && fs::exists(std::string(bundle) + "/bin/kestro-agent")) return std::string(bundle) + "/bin/kestro-agent";
+        return AgentProcess::agentBinary();
+    }
+
+    void startApp() {
+        app = std::make_unique<Spawned>(std::vector<std::string>{appBinary()}, env, m_logs + "/app.log");
+    }
+
+    std::string x(const std::vector<std::string>& argv) { return runCommand(argv, env).value_or(""); }
+
+    std::vector<std::string> windows(const std::vector<std::string>& query) {
+        std::vector<std::string> args{"xdotool", "search"};
+        args.insert(args.end(), query.begin(), query.end());
+        std::istringstream out(x(args));
+        std::vector<std::string> ids;
+        for (std::string id; out >> id;) ids.push_back(id);
+        return ids;
+    }
+
+    // Where the window really is on the screen, as the X server says.
+    Geometry geometry(const std::string& window) {
+        Geometry g;
+        std::istringstream out(x({"xwininfo", "-id", window}));
+        for (std::string line; std::getline(out, line);) {
+            auto colon = line.find(':');
+            if (colon == std::string::npos) continue;
+            int v = std::atoi(line.c_str() + colon + 1);
+            if (line.find("Absolute upper-left X") != std::string::npos) g.x = v;
+            if (line.find("Absolute upper-left Y") != std::string::npos) g.y = v;
+            if (line.find("  Width") != std::string::npos) g.w = v;
+            if (line.find("  Height") != std::string::npos) g.h = v;
+        }
+        return g;
+    }
+
+    // The application's small window embedded in the tray.
+    std::optional<std::string> trayIcon() {
+        if (!app) return std::nullopt;
+        for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(app->pid())})) {
+            Geometry g = geometry(id);
+            if (g.w > 0 && g.w <= 48 && g.h <= 48) return id;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::string> panel() {
+        if (!app) return std::nullopt;
+        for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(app->pid()), "--name", "^Kestro Agent$"}))
+            if (geometry(id).w == 380) return id;
+        return std::nullopt;
+    }
+
+    void click(const Geometry& g) {
+        x({"xdotool", "mousemove", "--sync", std::to_string(g.x + g.w / 2), std::to_string(g.y + g.h / 2)});
+        x({"xdotool", "click", "1"});
+    }
+
+    void keys(const std::vector<std::string>& names) {
+        for (const auto& k : names) {
+            x({"xdotool", "key", k});
+            std::this_thread::sleep_for(Ms(150));
+        }
+    }
+
+    // A picture of the whole screen, kept in the build folder.
+    QImage screenshot(const std::string& name) {
+        fs::create_directories(KESTRO_SCREENSHOT_DIR);
+        std::string file = std::string(KESTRO_SCREENSHOT_DIR) + "/" + name + ".png";
+        x({"import", "-window", "root", file});
+        return QImage(QString::fromStdString(file));
+    }
+
+    // Pixels of exactly `color` inside the panel's area of `shot`.
+    static int pixels(const QImage& shot, const Geometry& area, const QColor& color) {
+        int n = 0;
+        for (int y = area.y; y < area.y + area.h && y < shot.height(); ++y)
+            for (int x = area.x; x < area.x + area.w && x < shot.width(); ++x)
+                if (QColor(shot.pixel(x, y)).rgb() == color.rgb()) ++n;
+        return n;
+    }
+
+    // Hides and shows the panel again: the showing puts the keyboard focus
+    // on the first control.
+    Geometry reopen(const Geometry& icon) {
+        click(icon);
+        waitFor([&] { return !panel(); }, Ms(5000));
+        click(icon);
+        std::optional<std::string> id;
+        waitFor([&] { return (id = panel()).has_value(); }, Ms(5000));
+        std::this_thread::sleep_for(Ms(500));
+        return id ? geometry(*id) : Geometry{};
+    }
+
+    TempHome home;
+    devservice::DevService service;
+    std::map<std::string, std::string> env;
+    std::unique_ptr<Spawned> xvfb, tray, app;
+    std::string m_display, m_logs;
+};
+
+TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
+    startTray();
+    startApp();
+    std::optional<std::string> icon;
+    ASSERT_TRUE(waitFor([&] { return (icon = trayIcon()).has_value(); })) << readFile(m_logs + "/app.log");
+    Geometry iconBox;
+
+    // Logged out: the panel opened by itself, under the icon once the icon
+    // has settled in the tray.
+    std::optional<std::string> shown;
+    ASSERT_TRUE(waitFor([&] { return (shown = panel()).has_value(); }));
+    Geometry box;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            iconBox = geometry(*icon);
+            box = geometry(*shown);
+            return box.y == iconBox.y + iconBox.h + 6;
+        },
+        Ms(5000)))
+        << "6 px below the icon: panel at " << box.y << ", icon " << iconBox.y << "+" << iconBox.h;
+    EXPECT_EQ(box.w, 380);
+    EXPECT_EQ(box.x + box.w, 1280 - 8) << "8 px inside the right edge";
+
+    // A click hides it, a second one shows it again.
+    click(iconBox);
+    ASSERT_TRUE(waitFor([&] { return !panel(); }, Ms(5000)));
+    click(iconBox);
+    ASSERT_TRUE(waitFor([&] { return (shown = panel()).has_value(); }, Ms(5000)));
+    std::this_thread::sleep_for(Ms(500));
+    box = geometry(*shown);
+    QImage loggedOut = screenshot("panel-logged-out");
+    EXPECT_EQ(pixels(loggedOut, box, kAvatar), 0) << "no avatar while logged out";
+
+    // The focus is on "Se connecter à Kestro": the whole login runs in the browser.
+    keys({"space"});
+    AgentConfig cfg;
+    ASSERT_TRUE(waitFor([&] { return (cfg = ConfigStore::load()).isLoggedIn(); }, Ms(90000)))
+        << readFile(m_logs + "/browser.log") << readFile(m_logs + "/app.log");
+    EXPECT_FALSE(cfg.userName.empty());
+    // The browser followed the stand-in's redirect to the loopback listener
+    // and rendered what it answered.
+    EXPECT_TRUE(waitFor([&] {
+        return readFile(m_logs + "/browser-page.html").find("Kestro Agent est connecté") != std::string::npos;
+    })) << readFile(m_logs + "/browser-page.html");
+
+    // A successful login configures every assistant present.
+    const std::string claude = home.path() + "/.config/Claude/claude_desktop_config.json";
+    const std::string cursor = home.path() + "/.cursor/mcp.json";
+    ASSERT_TRUE(waitFor([&] { return fs::exists(claude) && fs::exists(cursor); }));
+    EXPECT_NE(readFile(claude).find("kestro-agent"), std::string::npos);
+
+    // "Tout configurer" (the control after "Se déconnecter") writes them again.
+    fs::remove(claude);
+    box = reopen(iconBox);
+    keys({"Tab", "space"});
+    ASSERT_TRUE(waitFor([&] { return fs::exists(claude); }, Ms(10000)));
+    EXPECT_NE(readFile(claude).find(fs::canonical(appBinary()).string()), std::string::npos)
+        << "the entry starts kestro-agent, not the GUI program";
+    std::this_thread::sleep_for(Ms(500));
+    QImage loggedIn = screenshot("panel-logged-in");
+    EXPECT_GT(pixels(loggedIn, box, kAvatar), 100) << "the avatar of the logged-in user";
+
+    // The service announces a newer version: the next showing has the banner.
+    service.setManifest(R"({"latest":{"version":"9.0.0","url":")" + service.baseUrl() +
+                        R"(/releases/x.zip","sha256":"00"}})");
+    QImage withBanner;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            box = reopen(iconBox);
+            std::this_thread::sleep_for(Ms(1000));
+            withBanner = screenshot("panel-update-banner");
+            return pixels(withBanner, box, kBanner) > 1000;
+        },
+        Ms(30000)));
+}
+
+TEST_F(TrayDisplay, WithoutATrayThePanelIsAWindowThatComesBack) {
+    startApp();
+    std::optional<std::string> window;
+    ASSERT_TRUE(waitFor([&] { return (window = panel()).has_value(); })) << readFile(m_logs + "/app.log");
+    std::string type = x({"xprop", "-id", *window, "_NET_WM_WINDOW_TYPE"});
+    EXPECT_NE(type.find("_NET_WM_WINDOW_TYPE_NORMAL"), std::string::npos) << type;
+    screenshot("window-fallback");
+
+    // Closing it from the keyboard hides it; the process stays.
+    x({"xdotool", "windowfocus", "--sync", *window});
+    keys({"ctrl+w"});
+    ASSERT_TRUE(waitFor([&] { return !panel(); }, Ms(5000)));
+    EXPECT_TRUE(app->running());
+
+    // Launching the application again brings it back, and ends at once.
+    Spawned again({appBinary()}, env, m_logs + "/again.log");
+    ASSERT_TRUE(waitFor([&] { return panel().has_value(); }, Ms(10000)));
+    EXPECT_TRUE(waitFor([&] { return !again.running(); }, Ms(10000)));
+}
+
+}  // namespace
