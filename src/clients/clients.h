@@ -45,14 +45,16 @@ bool status(const ClientApp& app, const std::string& exePath);
 // Writes the agent's entry into the assistant's file, creating its folder, and
 // keeps a copy of a non-empty file as it was beside it (see backupPath).
 // Throws ToolError: "config_invalid" for a file whose content cannot take the
-// entry, "config_unreadable" for one that cannot be read as UTF-8 text,
+// entry (for a Codex file that reads as TOML: one that would not read as TOML
+// afterwards, or would not hold exactly our entry), "config_unreadable" for one that cannot be read as UTF-8 text,
 // "config_write_failed" when the folder or the file cannot be written,
 // "exe_path_invalid" when the executable's path cannot be written in a file.
 void configure(const ClientApp& app);
 void configure(const ClientApp& app, const std::string& exePath, std::chrono::system_clock::time_point now);
 
 // Takes the agent's entry out of the assistant's file. Never fails, never
-// creates a file, leaves older "kestro" entries alone.
+// creates a file, leaves older "kestro" entries alone. A Codex file that reads
+// as TOML is left as it is unless it still does afterwards, without the entry.
 void remove(const ClientApp& app);
 
 // `configPath` + ".bak-kestro-" + `now` in UTC as 2026-12-08T12-13-14Z.
@@ -72,11 +74,25 @@ std::string tomlEntry(const std::string& exePath);
 // array never count as headers.
 std::optional<std::string> tomlBlock(std::string_view text, const std::string& key);
 
-// `text` without the tables "[mcp_servers.<k>]" and "[mcp_servers.<k>.env]" of
-// every k in `keys` (each with its lines up to the next header), without
-// key/value statements that define those servers from the root or from
-// "[mcp_servers]" (dotted keys, inline tables), and with any run of line feeds
-// at its end reduced to one. Every other line is kept byte for byte.
-std::string tomlRemoving(std::string_view text, const std::vector<std::string>& keys);
+// How much of a server tomlRemoving takes out.
+enum class TomlScope {
+    // The server is gone: its table and every table whose header lies below
+    // it ("[mcp_servers.<k>.…]", "[[mcp_servers.<k>.…]]"), such as the
+    // approvals an assistant records per tool. A sub-table left without its
+    // server is an entry without a command, which an assistant refuses.
+    wholeServer,
+    // Its table is about to be written again: the table and its ".env" table
+    // (with anything below ".env") go; its other sub-tables, the user's
+    // choices about it, stay.
+    entry,
+};
+
+// `text` without the tables of every server in `keys` (each with its lines up
+// to the next header), as far as `scope` says; without key/value statements
+// that define those servers from the root or from "[mcp_servers]" (dotted
+// keys, inline tables); and with any run of line feeds at its end reduced to
+// one. Every other line is kept byte for byte.
+std::string tomlRemoving(std::string_view text, const std::vector<std::string>& keys,
+                         TomlScope scope = TomlScope::wholeServer);
 
 }  // namespace Clients

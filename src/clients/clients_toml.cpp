@@ -15,8 +15,27 @@ bool isServerHeader(const Line& line, const std::string& key) {
     return TomlLineScanner::isHeaderOf(line, "mcp_servers." + key, {"mcp_servers", key});
 }
 
-bool isEnvHeader(const Line& line, const std::string& key) {
-    return TomlLineScanner::isHeaderOf(line, "mcp_servers." + key + ".env", {"mcp_servers", key, "env"});
+// A header of the table `path` or of any table below it, in every form the
+// scanner reads (quoted keys, blanks, a comment, "[[…]]"). A header whose key
+// the scanner cannot read still counts when its text begins with the plain
+// dotted path.
+bool isAtOrBelow(const Line& line, const std::vector<std::string>& path) {
+    if (line.kind != Kind::header) return false;
+    if (line.path) return line.path->size() >= path.size() && std::equal(path.begin(), path.end(), line.path->begin());
+    std::string dotted;
+    for (const auto& part : path) dotted += (dotted.empty() ? "" : ".") + part;
+    std::string_view bare = line.trimmed;
+    if (bare.ends_with('\r')) bare.remove_suffix(1);
+    for (const char* open : {"[", "[["}) {
+        std::string start = open + dotted;
+        if (bare.starts_with(start + ".") || bare.starts_with(start + "]")) return true;
+    }
+    return false;
+}
+
+bool isRemoved(const Line& line, const std::string& key, TomlScope scope) {
+    if (scope == TomlScope::wholeServer) return isAtOrBelow(line, {"mcp_servers", key});
+    return isServerHeader(line, key) || isAtOrBelow(line, {"mcp_servers", key, "env"});
 }
 
 // A statement under `table` that defines (part of) one of the servers in
@@ -61,7 +80,7 @@ std::optional<std::string> tomlBlock(std::string_view text, const std::string& k
     return joined(body);
 }
 
-std::string tomlRemoving(std::string_view text, const std::vector<std::string>& keys) {
+std::string tomlRemoving(std::string_view text, const std::vector<std::string>& keys, TomlScope scope) {
     TomlLineScanner scanner(text);
     bool skipping = false;  // inside a removed table
     bool dropping = false;  // inside a removed statement
@@ -70,8 +89,8 @@ std::string tomlRemoving(std::string_view text, const std::vector<std::string>& 
     for (const auto& line : scanner.lines()) {
         switch (line.kind) {
             case Kind::header:
-                skipping = std::any_of(keys.begin(), keys.end(),
-                                       [&](const auto& k) { return isServerHeader(line, k) || isEnvHeader(line, k); });
+                skipping =
+                    std::any_of(keys.begin(), keys.end(), [&](const auto& k) { return isRemoved(line, k, scope); });
                 table = line.path;
                 dropping = false;
                 break;

@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -14,6 +13,7 @@
 #include "clients/clients.h"
 #include "clients/config_file_text.h"
 #include "clients/toml_line_scanner.h"
+#include "clients/toml_servers.h"
 #include "core/atomic_file.h"
 #include "core/json.h"
 #include "core/tool_error.h"
@@ -74,21 +74,12 @@ std::string reason(int error) { return std::strerror(error ? error : EIO); }
 }
 
 // A copy of the file as it was, with its permission bits (it may hold the
-// user's secrets). An existing backup of the same second is kept as it is.
-void writeBackup(const std::string& path, const std::string& bytes, mode_t mode) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0600);
-    if (fd < 0) return;
-    bool ok = ::fchmod(fd, mode) == 0;
-    for (size_t done = 0; ok && done < bytes.size();) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<size_t>(n);
-    }
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) ::unlink(path.c_str());
+// user's secrets): whole or absent, even when the process dies while writing
+// it, and an existing backup of the same second is kept as it is. Its
+// temporary file is one of the configuration file's, so the next save of that
+// file clears what a killed one left.
+void writeBackup(const std::string& configPath, const std::string& path, const std::string& bytes, mode_t mode) {
+    AtomicFile::writeNew(path, bytes, mode, configPath);
 }
 
 void writeOrThrow(const std::string& path, const std::string& bytes, mode_t mode) {
@@ -113,12 +104,32 @@ std::string toml(const std::string& configPath, const std::string& text, const s
                                                   " définit mcp_servers en une seule valeur : écris ses serveurs en "
                                                   "tables [mcp_servers.…] ou renomme le fichier.");
     }
-    std::vector<std::string> keys{serverKey};
+    std::string out(text);
+    // An older entry of this application goes whole; ours is written again,
+    // so its sub-tables other than ".env" (the user's approvals) stay.
     auto old = tomlBlock(text, kOldKey);
-    if (old && old->find(kAppName) != std::string::npos) keys.push_back(kOldKey);
-    std::string out = tomlRemoving(text, keys);
+    bool oldIsOurs = old && old->find(kAppName) != std::string::npos;
+    if (oldIsOurs) out = tomlRemoving(out, {kOldKey});
+    out = tomlRemoving(out, {serverKey}, TomlScope::entry);
     if (!out.empty() && !out.ends_with('\n')) out += '\n';
-    return out + tomlEntry(exePath);
+    out += tomlEntry(exePath);
+
+    // The line editor is the one that keeps every other byte; a strict parser
+    // has the last word on whether the assistant can still load the result.
+    // A file that did not parse before gains nothing from that check.
+    if (TomlServers::parse(text)) {
+        auto after = TomlServers::parse(out);
+        if (!after)
+            throw ToolError("config_invalid", configPath +
+                                                  " ne serait plus un TOML valide après l'ajout de l'agent : "
+                                                  "l'agent ne l'a pas modifié ; corrige-le ou renomme-le.");
+        if (!after->starts(serverKey, exePath) || (oldIsOurs && after->has(kOldKey)))
+            throw ToolError("config_invalid", configPath +
+                                                  " ne contiendrait pas exactement l'entrée de l'agent après "
+                                                  "modification : l'agent ne l'a pas modifié ; corrige-le ou "
+                                                  "renomme-le.");
+    }
+    return out;
 }
 
 Json entryObject(const std::string& exePath) { return Json{{"command", exePath}, {"args", Json::array({"--mcp"})}}; }
@@ -168,7 +179,7 @@ void configure(const ClientApp& app, const std::string& exePath, std::chrono::sy
     ConfigFileText file = ConfigFileText::read(app.configPath);
     if (!file.ok() && file.state != ConfigFileText::State::missing) refuseUnreadable(app.configPath, file);
 
-    if (!file.text.empty()) writeBackup(backupPath(app.configPath, now), file.text, file.mode);
+    if (!file.text.empty()) writeBackup(app.configPath, backupPath(app.configPath, now), file.text, file.mode);
 
     std::string bytes = app.kind == ClientApp::Kind::codexToml ? toml(app.configPath, file.text, exePath)
                                                                : json(app.configPath, file.text, exePath);
@@ -181,6 +192,12 @@ void remove(const ClientApp& app) {
     std::string bytes;
     if (app.kind == ClientApp::Kind::codexToml) {
         bytes = tomlRemoving(file.text, {serverKey});
+        // A file the assistant could load must stay loadable and lose the
+        // entry; otherwise it is better left as it was.
+        if (TomlServers::parse(file.text)) {
+            auto after = TomlServers::parse(bytes);
+            if (!after || after->has(serverKey)) return;
+        }
     } else {
         auto root = JSON::decode(file.text);
         if (!root || !root->is_object()) return;

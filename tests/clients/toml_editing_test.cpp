@@ -62,8 +62,6 @@ TEST(TomlRemoving, DropsServerTablesAndKeepsEveryOtherByte) {
         {"no final line feed stays without", "a = 1", "a = 1"},
         {"only removed tables", "[mcp_servers.kestro-agent]\na = 1\n[mcp_servers.kestro-agent.env]\n", ""},
         {"three line feeds after the last kept line", other + "\n\n[mcp_servers.kestro-agent]\na = 1\n", other},
-        {"other sub-tables of the key stay", "[mcp_servers.kestro-agent.tools]\nx = 1\n",
-         "[mcp_servers.kestro-agent.tools]\nx = 1\n"},
         {"CR LF header",
          "a = 1\r\n[mcp_servers.kestro-agent]\r\ncommand = \"k\"\r\n"
          "[b]\r\n",
@@ -76,11 +74,50 @@ TEST(TomlRemoving, DropsServerTablesAndKeepsEveryOtherByte) {
          "[mcp_servers]\nother = { command = \"o\" }\n"},
         {"dotted keys at the root, spanning lines",
          "mcp_servers.kestro-agent.args = [\n  \"--mcp\",\n]\nmodel = \"m\"\n", "model = \"m\"\n"},
-        {"a statement of a kept sub-table stays", "[mcp_servers.kestro-agent.tools]\nkestro-agent = 1\n",
-         "[mcp_servers.kestro-agent.tools]\nkestro-agent = 1\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(tomlRemoving(c.text, {"kestro-agent"}), c.expected) << c.what;
     EXPECT_EQ(tomlRemoving("[mcp_servers.a]\nx=1\n[mcp_servers.b]\ny=2\n[c]\n", {"a", "b"}), "[c]\n");
+}
+
+// Regression: a logout that kept "[mcp_servers.kestro-agent.tools.…]" left an
+// entry without a command, and the assistant refused to start at all.
+TEST(TomlRemoving, AGoneServerTakesEveryTableBelowItInEveryHeaderForm) {
+    const std::string other = "[mcp_servers.other]\ncommand = \"o\"\n";
+    const std::string below[] = {
+        "[mcp_servers.kestro-agent.tools.upload_file_to_plan]\napproval_mode = \"approve\"\n",
+        "[[mcp_servers.kestro-agent.hooks]]\nname = \"a\"\n",
+        "  [ mcp_servers . \"kestro-agent\" . tools ]  # chosen in the assistant\nx = 1\n",
+        "['mcp_servers'.'kestro-agent'.tools.x]\r\napproval_mode = \"approve\"\r\n",
+        "[mcp_servers.\"kestro\\u002Dagent\".tools]\nx = [\n  [1],\n]\n",
+        "[[ mcp_servers.kestro-agent.tools.\"a.b\" ]]\n",
+        "[mcp_servers.kestro-agent.tools.\"bad\\q\"]\nx = 1\n",  // unreadable key, plain text prefix
+        "[mcp_servers.kestro-agent.env.more]\nY = \"2\"\n",
+    };
+    const std::string server = "[mcp_servers.kestro-agent]\ncommand = \"k\"\n";
+    for (const auto& table : below) {
+        // With its server, and alone at the end, as an earlier logout left it
+        // (a removed last table takes the final line feed with it).
+        EXPECT_EQ(tomlRemoving("# top\n" + server + table + other, {"kestro-agent"}), "# top\n" + other) << table;
+        EXPECT_EQ(tomlRemoving(other + "\n" + table, {"kestro-agent"}), other) << table;
+    }
+    const std::string notBelow[] = {
+        "[mcp_servers.kestro-agent-2.tools]\nx = 1\n",
+        "[mcp_servers.kestro.tools]\nx = 1\n",
+        "[other.mcp_servers.kestro-agent.tools]\nx = 1\n",
+        "[mcp_servers.other]\nd = \"\"\"\n[mcp_servers.kestro-agent.tools]\n\"\"\"\n",
+    };
+    for (const auto& table : notBelow) EXPECT_EQ(tomlRemoving(server + table, {"kestro-agent"}), table) << table;
+}
+
+TEST(TomlRemoving, AnEntryAboutToBeWrittenAgainKeepsItsSubTablesButEnv) {
+    const std::string approvals = "[mcp_servers.kestro-agent.tools.list_local_files]\napproval_mode = \"approve\"\n";
+    const std::string text = "[mcp_servers.kestro-agent]\ncommand = \"k\"\n[mcp_servers.kestro-agent.env]\nX = \"1\"\n" +
+                             approvals + "[mcp_servers.kestro-agent.env.more]\nY = \"2\"\n[[mcp_servers.kestro-agent.x]]\n";
+    EXPECT_EQ(tomlRemoving(text, {"kestro-agent"}, Clients::TomlScope::entry), approvals + "[[mcp_servers.kestro-agent.x]]\n");
+    EXPECT_EQ(tomlRemoving(text, {"kestro-agent"}), "");
+    // A statement of a kept sub-table is that table's own.
+    const std::string tools = "[mcp_servers.kestro-agent.tools]\nkestro-agent = 1\n";
+    EXPECT_EQ(tomlRemoving(tools, {"kestro-agent"}, Clients::TomlScope::entry), tools);
 }
 
 TEST(TomlString, EscapesWhatABasicStringCannotHoldAndTomllibReadsItBack) {
