@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "oauth_service.h"
 #include "service_state.h"
 
 namespace devservice {
@@ -68,6 +69,7 @@ struct DevService::Impl {
     bool keepUploadBytes = true;
     std::string uploadDir;
 
+    OAuthService oauth;
     httplib::Server server;
     std::thread thread;
     std::thread stopper;  // a "service dies" fault stops the server from outside its own handler
@@ -260,6 +262,16 @@ DevService::DevService() : m(std::make_unique<Impl>()) {
     });
     m->server.Get("/api/v1/agent_manifest.php",
                   [this](const httplib::Request& req, httplib::Response& res) { m->handleManifest(req, res); });
+    m->oauth.install(m->server, {
+        .takeFault = [this](const std::string& path) { return m->takeFault(path, ""); },
+        .applyFault = [this](const Fault& f, httplib::Response& res) { return m->applyHttpFault(f, res); },
+        .record = [this](const httplib::Request& req, const std::string& body) { m->record(req, body); },
+        .acceptToken = [this](const std::string& token) {
+            std::lock_guard lock(m->mutex);
+            m->tokens.push_back(token);
+        },
+        .baseUrl = [this] { return baseUrl(); },
+    });
 }
 
 DevService::~DevService() {
@@ -397,6 +409,8 @@ int64_t DevService::addCard(int64_t workspaceId, const std::string& name, bool i
     std::lock_guard lock(m->mutex);
     return m->state.addCard(workspaceId, name, isFolder, folderId);
 }
+
+OAuthService& DevService::oauth() { return m->oauth; }
 
 std::string DevService::describe() const {
     std::lock_guard lock(m->mutex);

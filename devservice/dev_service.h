@@ -17,7 +17,10 @@
 //   POST /mcp                        JSON-RPC tools/list and tools/call, bearer token checked (401 otherwise)
 //   PUT  /upload/<slot>              the bytes of a requested upload, streamed to disk (size and SHA-256 kept)
 //   GET  /api/v1/agent_manifest.php  the manifest
+//   /oauth/… and /api/v1/pat_mint.php the login (see OAuthService)
 namespace devservice {
+
+class OAuthService;
 
 using Json = nlohmann::json;
 
@@ -150,6 +153,9 @@ public:
     int64_t addPlan(int64_t sequenceId, int64_t number, const std::string& text = "");
     int64_t addCard(int64_t workspaceId, const std::string& name, bool isFolder = false,
                     std::optional<int64_t> folderId = std::nullopt);
+
+    // The login side: its controls and what it issued.
+    OAuthService& oauth();
 
     // A readable summary of the state (for the demo).
     std::string describe() const;

@@ -16,7 +16,9 @@ class Background;
 // The error a login ends with: a ToolError with its code and French message,
 // or a system failure (a listener the system refused) described by its text.
 struct LoginError {
-    std::string code;     // "register_failed", "listen_failed", "denied", "token_failed", "pat_failed"; "" for a system error
+    // "register_failed", "listen_failed", "denied", "token_failed", "pat_failed";
+    // "save_failed" when the configuration could not be written; "" for a system error.
+    std::string code;
     std::string message;  // what the panel shows
 };
 

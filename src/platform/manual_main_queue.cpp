@@ -24,8 +24,11 @@ ManualMainQueue::ManualMainQueue() = default;
 ManualMainQueue::~ManualMainQueue() = default;
 
 void ManualMainQueue::post(Task task) {
-    std::lock_guard lock(m_mutex);
-    m_tasks.push_back(std::move(task));
+    {
+        std::lock_guard lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+    }
+    m_posted.notify_all();
 }
 
 void ManualMainQueue::postAfter(Duration delay, Task task) { addTimer(delay, false, std::move(task)); }
@@ -57,6 +60,20 @@ int ManualMainQueue::runUntilIdle(int maxTasks) {
         ++ran;
     }
     return ran;
+}
+
+bool ManualMainQueue::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    for (;;) {
+        if (done()) return true;
+        Task task;
+        {
+            std::unique_lock lock(m_mutex);
+            if (!m_posted.wait_for(lock, timeout, [this] { return !m_tasks.empty(); })) return done();
+            task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+        }
+        task();
+    }
 }
 
 void ManualMainQueue::advance(Duration by) {

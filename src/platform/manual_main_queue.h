@@ -1,6 +1,8 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <deque>
 #include <map>
 #include <memory>
@@ -24,6 +26,13 @@ public:
     // `maxTasks` have run. Returns how many ran. Timers not yet due stay.
     int runUntilIdle(int maxTasks = 100000);
 
+    // Runs tasks as they are posted, from any thread, until `done` holds
+    // (checked after each task) or `timeout` of real time passed with nothing
+    // to run. For tests whose work runs on real threads: they wait for the
+    // result to be posted rather than sleep. True when `done` held.
+    bool runUntil(const std::function<bool()>& done,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
+
     // Moves the fake clock forward by `by`, firing every timer that falls due
     // on the way in time order (a repeating timer as many times as it falls
     // due), each followed by the tasks it queues.
@@ -41,6 +50,7 @@ private:
     bool popTask(Task& task);
 
     mutable std::mutex m_mutex;
+    std::condition_variable m_posted;
     std::deque<Task> m_tasks;
     std::multimap<Duration, std::shared_ptr<TimerEntry>> m_timers;  // by next firing time
     Duration m_now{0};

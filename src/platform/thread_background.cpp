@@ -26,6 +26,13 @@ void ThreadBackground::waitIdle() {
     reapFinished();
 }
 
+bool ThreadBackground::waitIdleFor(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    bool idle = m_idle.wait_for(lock, timeout, [this] { return m_running == 0; });
+    reapFinished();
+    return idle;
+}
+
 int ThreadBackground::running() const {
     std::lock_guard lock(m_mutex);
     return m_running;

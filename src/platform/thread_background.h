@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <list>
 #include <mutex>
@@ -20,6 +21,8 @@ public:
 
     // Blocks until no task is running (tasks started meanwhile included).
     void waitIdle();
+    // The same, giving up after `timeout`; true when idle.
+    bool waitIdleFor(std::chrono::milliseconds timeout);
     int running() const;
 
 private:
