@@ -67,6 +67,7 @@ struct DevService::Impl {
     std::vector<RecordedRequest> requests;
     std::optional<std::pair<std::string, int>> manifest;
     bool keepUploadBytes = true;
+    ReleaseShelf releases;
     std::string uploadDir;
 
     OAuthService oauth;
@@ -239,6 +240,15 @@ struct DevService::Impl {
         auto fault = takeFault(req.path, "");
         if (fault && applyHttpFault(*fault, res)) return;
         std::lock_guard lock(mutex);
+        if (auto latest = releases.latest(state.baseUrl)) {
+            auto document = Json::parse(manifest ? manifest->first : "{}", nullptr, false);
+            if (document.is_object()) {
+                document["latest"] = *latest;
+                res.status = manifest ? manifest->second : 200;
+                res.set_content(document.dump(), "application/json");
+                return;
+            }
+        }
         if (!manifest) {
             res.status = 404;
             res.set_content(R"({"error":"not_found"})", "application/json");
@@ -254,6 +264,9 @@ DevService::DevService() : m(std::make_unique<Impl>()) {
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back('\0');
     if (::mkdtemp(name.data())) m->uploadDir = name.data();
+    // Stopping waits for the connections a client keeps alive to time out;
+    // a short wait lets a test stop the service and bring it back quickly.
+    m->server.set_keep_alive_timeout(1);
 
     m->server.Post("/mcp", [this](const httplib::Request& req, httplib::Response& res) { m->handleMcp(req, res); });
     m->server.Put(R"(/upload/(\d+))", [this](const httplib::Request& req, httplib::Response& res,
@@ -272,6 +285,7 @@ DevService::DevService() : m(std::make_unique<Impl>()) {
         },
         .baseUrl = [this] { return baseUrl(); },
     });
+    m->releases.mount(m->server);
 }
 
 DevService::~DevService() {
@@ -320,6 +334,8 @@ void DevService::setKeepUploadBytes(bool keep) {
     std::lock_guard lock(m->mutex);
     m->keepUploadBytes = keep;
 }
+
+ReleaseShelf& DevService::releases() { return m->releases; }
 
 void DevService::addFault(Fault fault) {
     std::lock_guard lock(m->mutex);

@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "release_shelf.h"
+
 // A local stand-in of the Kestro service: the same HTTP contract the agent
 // relies on, served over real sockets on 127.0.0.1, with realistic state and a
 // control API to script failures. Tests start it in-process on an ephemeral
@@ -16,7 +18,8 @@
 //
 //   POST /mcp                        JSON-RPC tools/list and tools/call, bearer token checked (401 otherwise)
 //   PUT  /upload/<slot>              the bytes of a requested upload, streamed to disk (size and SHA-256 kept)
-//   GET  /api/v1/agent_manifest.php  the manifest
+//   GET  /api/v1/agent_manifest.php  the manifest (with the offered release as "latest")
+//   GET  /releases/<file>            the offered release archive (release_shelf.h)
 //   /oauth/… and /api/v1/pat_mint.php the login (see OAuthService)
 namespace devservice {
 
@@ -129,6 +132,10 @@ public:
     // Whether received upload bytes are written to disk (their size and
     // SHA-256 are always kept). Off for benchmarks of huge files.
     void setKeepUploadBytes(bool keep);
+
+    // The release offered for self-update; a published one replaces the
+    // manifest's "latest" (a manifest of "{}" is served when none is set).
+    ReleaseShelf& releases();
 
     void addFault(Fault fault);
     void clearFaults();

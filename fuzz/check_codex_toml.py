@@ -24,13 +24,9 @@ def without_agent(doc, drop_old):
     doc = copy.deepcopy(doc)
     servers = doc.get("mcp_servers")
     if isinstance(servers, dict):
-        entry = servers.pop(SERVER, None)
-        # The user's approvals live in sub-tables of the entry and are kept;
-        # only the entry's own command, arguments and environment are ours.
-        if isinstance(entry, dict):
-            kept = {k: v for k, v in entry.items() if isinstance(v, dict) and k != "env"}
-            if kept:
-                servers[SERVER] = kept
+        # The entry is compared on its own: its table is rewritten, and what
+        # stays of it (the user's approvals in sub-tables) is the editor's tests' business.
+        servers.pop(SERVER, None)
         if drop_old:
             servers.pop("kestro", None)
         if not servers:

@@ -65,10 +65,12 @@ std::vector<size_t> boundaries(const std::string& text) {
 
 std::optional<std::string> CodexTomlCase::edited(const std::string& text, const std::string& exe) {
     if (writerRefuses(TomlLineScanner(text))) return std::nullopt;
-    std::vector<std::string> keys{Clients::serverKey};
+    // As the writer does: an older entry of this application goes whole; ours
+    // is written again, so its sub-tables other than ".env" stay.
+    std::string out = text;
     auto old = Clients::tomlBlock(text, "kestro");
-    if (old && old->find("Kestro Agent") != std::string::npos) keys.push_back("kestro");
-    std::string out = Clients::tomlRemoving(text, keys);
+    if (old && old->find("Kestro Agent") != std::string::npos) out = Clients::tomlRemoving(out, {"kestro"});
+    out = Clients::tomlRemoving(out, {Clients::serverKey}, Clients::TomlScope::entry);
     if (!out.empty() && !out.ends_with('\n')) out += '\n';
     return out + Clients::tomlEntry(exe);
 }

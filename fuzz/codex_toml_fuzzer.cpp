@@ -4,6 +4,7 @@
 // the file holds exactly one agent table naming this executable, and editing
 // the result again changes nothing. Whether a text a TOML parser accepted
 // stays acceptable is checked offline over the corpus (check_codex_toml.py).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -57,7 +58,8 @@ size_t agentTables(std::string_view text) {
     for (const auto& line : scanner.lines()) {
         if (line.kind == TomlLineScanner::Kind::header) {
             current = line.path.value_or(std::vector<std::string>{"?"});
-            if (current == table || current == env) ++count;
+            bool belowEnv = current.size() >= env.size() && std::equal(env.begin(), env.end(), current.begin());
+            if (current == table || belowEnv) ++count;
         } else if (line.kind == TomlLineScanner::Kind::statement && line.path && current.size() < 2) {
             std::vector<std::string> full = current;
             full.insert(full.end(), line.path->begin(), line.path->end());

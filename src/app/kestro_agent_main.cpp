@@ -1,6 +1,9 @@
 #include "app/kestro_agent_main.h"
 
+#include <sys/stat.h>
+
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 
@@ -39,6 +42,22 @@ int runMenuBar() {
     return 0;
 }
 
+// Appends one line saying which file was started, then ends: lets an
+// installation check prove which executable a relaunch ran, without starting
+// the application itself.
+int recordStart(const char* probeFile, const std::vector<std::string>& args) {
+    struct stat st {};
+    ::stat("/proc/self/exe", &st);
+    std::string line = std::string(kAppVersion) + " " + std::to_string(st.st_ino) + " " + currentExecutablePath();
+    for (size_t i = 1; i < args.size(); ++i) line += " " + args[i];
+    line += "\n";
+    if (std::FILE* file = std::fopen(probeFile, "a")) {
+        std::fputs(line.c_str(), file);
+        std::fclose(file);
+    }
+    return 0;
+}
+
 }  // namespace
 
 KestroAgentMain::Mode KestroAgentMain::modeFor(const std::vector<std::string>& args) {
@@ -55,6 +74,7 @@ bool KestroAgentMain::shouldLaunchMenuBar(bool anotherInstanceRuns, const std::s
 
 int KestroAgentMain::main(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc);
+    if (const char* probe = std::getenv("KESTRO_AGENT_START_PROBE"); probe && *probe) return recordStart(probe, args);
     switch (modeFor(args)) {
         case Mode::mcp:
             return runMcp();

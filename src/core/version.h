@@ -2,7 +2,11 @@
 
 // The agent's own release, shown by --version, in the server's start line and
 // "serverInfo", and compared by the updater with the newest release.
-inline constexpr const char* kAppVersion = "1.1.4";
+// Defined by the build from its one version setting.
+#ifndef KESTRO_APP_VERSION
+#error "KESTRO_APP_VERSION is defined by the build (CMake option KESTRO_VERSION)"
+#endif
+inline constexpr const char* kAppVersion = KESTRO_APP_VERSION;
 
 // The MCP revision this server speaks, whatever the assistant asks for; also
 // sent to the service as "MCP-Protocol-Version".

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,6 +14,32 @@ namespace Updater {
 
 using StatusReporter = std::function<void(const std::string&)>;
 
+// Asked, once a new bundle is installed and its start is under way, to end
+// this process `delay` from now (the new one starts a moment later). The
+// tray application sets one that quits through its main queue; without one,
+// the process receives SIGTERM after the delay.
+using QuitRequest = std::function<void(std::chrono::milliseconds delay)>;
+inline constexpr std::chrono::milliseconds kQuitDelay{300};
+inline constexpr std::chrono::milliseconds kRelaunchDelay{1000};
+
+// The hook used by checkAndInstall when its options name none. Set once, at
+// start, before any update runs.
+void setQuitRequest(QuitRequest quit);
+
+// What checkAndInstall works on. The defaults describe the running program;
+// tests point them at a bundle of their own.
+struct InstallOptions {
+    std::string executable;   // the running executable; empty: this process's
+    std::string bundle;       // the bundle to replace; empty: the ".app" folder holding `executable`
+    std::string tempDir;      // where the download goes; empty: $TMPDIR, else /tmp
+    long idleSeconds = 60;    // a download silent this long fails
+    uint64_t maxUnpackedBytes = uint64_t(4) << 30;
+    // Starts the new bundle's executable (argv[0]) `kRelaunchDelay` later;
+    // empty: a detached child without a shell. False when it could not start.
+    std::function<bool(const std::vector<std::string>& argv)> relaunch;
+    QuitRequest quit;         // empty: the hook of setQuitRequest
+};
+
 // The announced version when it is newer than kAppVersion, else none. Blocks
 // for at most the manifest's time-out.
 std::optional<std::string> available(const std::string& baseUrl);
@@ -22,6 +50,7 @@ std::optional<std::string> available(const std::string& baseUrl);
 // True only when the new bundle is installed and the relaunch started (the
 // process is then about to quit).
 bool checkAndInstall(const std::string& baseUrl, const StatusReporter& status);
+bool checkAndInstall(const std::string& baseUrl, const StatusReporter& status, const InstallOptions& options);
 
 // True when `a` is strictly newer than `b`.
 bool isNewer(const std::string& a, const std::string& b);

@@ -5,11 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 namespace DetachedLaunch {
 
-bool start(const std::vector<std::string>& argv) {
+bool start(const std::vector<std::string>& argv) { return startAfter(argv, std::chrono::milliseconds(0)); }
+
+bool startAfter(const std::vector<std::string>& argv, std::chrono::milliseconds delay) {
     if (argv.empty()) return false;
+    timespec wait{static_cast<time_t>(delay.count() / 1000), static_cast<long>(delay.count() % 1000) * 1000000L};
     // Everything the children need is prepared before fork: after it only
     // async-signal-safe calls are allowed.
     std::vector<char*> args;
@@ -29,6 +33,9 @@ bool start(const std::vector<std::string>& argv) {
             ::dup2(devnull, 2);
             if (devnull > 2) ::close(devnull);
         }
+        // nanosleep is async-signal-safe; a signal cutting it short only
+        // shortens the wait.
+        if (delay.count() > 0) ::nanosleep(&wait, nullptr);
         ::execv(args[0], args.data());
         ::_exit(127);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -12,5 +13,10 @@ namespace DetachedLaunch {
 // `argv[0]` is the program path. True when the intermediate child started; the
 // program's own exec failure is not reported, as nothing waits for it.
 bool start(const std::vector<std::string>& argv);
+
+// The same, the program being executed only `delay` after the call returns:
+// the child waits, then replaces itself with the program. No shell is
+// involved, so nothing in a path is ever interpreted.
+bool startAfter(const std::vector<std::string>& argv, std::chrono::milliseconds delay);
 
 }  // namespace DetachedLaunch

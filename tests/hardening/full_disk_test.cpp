@@ -13,6 +13,7 @@
 #include "core/atomic_file.h"
 #include "core/tool_error.h"
 #include "file_size_limit.h"
+#include "maintenance/login_item.h"
 #include "mcp/manifest.h"
 #include "temp_home.h"
 #include "test_http_server.h"
@@ -177,6 +178,31 @@ TEST(FullDisk, RemovingTheEntryLeavesTheFileAsItWas) {
         });
         EXPECT_FALSE(Clients::status(app, kExe)) << key << ": removed once there is room";
     }
+}
+
+TEST(FullDisk, AutostartEntryKeepsTheOldOne) {
+    TempHome home;
+    const std::string exeA = "/opt/Kestro Agent.app/kestro-agent";
+    const std::string exeB = "/opt/Kestro Agent, version suivante.app/kestro-agent";
+    LoginItem::set(true, exeA);
+    const std::string old = slurp(LoginItem::path());
+    ASSERT_EQ(old, LoginItem::entryText(exeA));
+    const size_t newSize = LoginItem::entryText(exeB).size();
+    std::string dir = fs::path(LoginItem::path()).parent_path().string();
+    for (rlim_t limit : limitsBelow(newSize, old.size())) {
+        LimitedRun run = runWithFileSizeLimit(limit, [&] {
+            LoginItem::set(true, exeB);
+            return std::string(LoginItem::isEnabled() ? "on" : "off");
+        });
+        EXPECT_EQ(run.report, "on") << "limit " << limit;
+        EXPECT_EQ(slurp(LoginItem::path()), old) << "limit " << limit;
+        EXPECT_EQ(strays(dir, {"io.kestro.agent.desktop"}), std::set<std::string>()) << "limit " << limit;
+    }
+    runWithFileSizeLimit(newSize, [&] {
+        LoginItem::set(true, exeB);
+        return std::string();
+    });
+    EXPECT_EQ(slurp(LoginItem::path()), LoginItem::entryText(exeB)) << "the exact size fits";
 }
 
 }  // namespace
