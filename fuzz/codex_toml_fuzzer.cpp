@@ -79,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(after.ends_with(entry), "the agent's entry is not at the end");
     std::string_view kept(after.data(), after.size() - entry.size());
 
-    FUZZ_CHECK(isSubsequence(kept, c.before), "a line was changed or moved");
+    // The line feed the writer adds after a last line that had none is not a line of its own.
+    FUZZ_CHECK(isSubsequence(withoutFinalLineFeeds(kept), c.before), "a line was changed or moved");
     if (c.userIsForeign)
         FUZZ_CHECK(withoutFinalLineFeeds(kept) == withoutFinalLineFeeds(c.user), "a line of the user's was lost");
 
