@@ -99,7 +99,8 @@ CodexTomlCase CodexTomlCase::from(const uint8_t* data, size_t size) {
         std::sort(places.begin(), places.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
         for (const auto& [offset, table] : places) {
             std::string piece = table;
-            if (offset == c.before.size() && !c.before.empty() && !c.before.ends_with('\n')) piece = "\n" + piece;
+            // At the end of a last line without a line feed, a table starts on a line of its own.
+            if (offset == c.user.size() && !c.user.empty() && !c.user.ends_with('\n')) piece = "\n" + piece;
             c.before.insert(offset, piece);
         }
     }
