@@ -35,6 +35,7 @@ std::string_view withoutFinalLineFeeds(std::string_view text) {
 
 // `kept`'s lines, all found in `original` in the same order.
 bool isSubsequence(std::string_view kept, std::string_view original) {
+    if (kept.empty()) return true;  // nothing kept: no line to look for
     auto want = linesOf(kept);
     auto have = linesOf(original);
     size_t j = 0;
