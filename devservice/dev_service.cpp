@@ -273,6 +273,9 @@ DevService::DevService() : m(std::make_unique<Impl>()) {
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back('\0');
     if (::mkdtemp(name.data())) m->uploadDir = name.data();
+    // Stopping waits for the connections a client keeps alive to time out;
+    // a short wait lets a test stop the service and bring it back quickly.
+    m->server.set_keep_alive_timeout(1);
 
     m->server.Post("/mcp", [this](const httplib::Request& req, httplib::Response& res) { m->handleMcp(req, res); });
     m->server.Put(R"(/upload/(\d+))", [this](const httplib::Request& req, httplib::Response& res,
