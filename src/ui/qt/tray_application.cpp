@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "config/config_store.h"
+#include "maintenance/updater.h"
 #include "platform/browser_launcher.h"
 #include "platform/instance_lock.h"
 #include "platform/platform_paths.h"
@@ -52,6 +53,11 @@ int run(int argc, char** argv) {
 
     QtMainQueue main;
     ThreadBackground workers;
+    // An installed update ends this copy through the event loop, so the lock
+    // and the settings are released in order before the new copy starts.
+    Updater::setQuitRequest([&main](std::chrono::milliseconds delay) {
+        main.postAfter(delay, [] { QApplication::quit(); });
+    });
     auto state = AgentState::create(main, workers, AgentState::Services::real(main, workers));
 
     AppDelegate::Options options;
@@ -64,7 +70,9 @@ int run(int argc, char** argv) {
     channel.listen(socketPath, [&delegate] { delegate.bringForward(); });
 
     delegate.applicationDidFinishLaunching();
-    return app.exec();
+    const int status = app.exec();
+    Updater::setQuitRequest({});  // `main` is about to go
+    return status;
 }
 
 }  // namespace TrayApplication
