@@ -39,7 +39,13 @@ int MCPServer::run() {
     log(std::string("démarré v") + kAppVersion + " — " + cfg.baseUrl + " — token " +
         (cfg.isLoggedIn() ? "présent" : "ABSENT") + " — manifeste " + (manifest ? "serveur" : "intégré"));
     std::string line;
-    while (!m_outputClosed && std::getline(m_in, line)) handleLine(line);
+    while (!m_outputClosed && std::getline(m_in, line)) {
+        handleLine(line);
+        // A held reply must be out before a read that may block: the line
+        // that made us hold it may have needed no answer (a notification,
+        // blank text), so nothing else would flush it.
+        if (!inputWaiting()) m_out.flush();
+    }
     m_out.flush();
     return 0;
 }
@@ -79,10 +85,12 @@ void MCPServer::handle(const Json& message) {
     bool quick =
         methodOf == message.end() || !methodOf->is_string() || (*methodOf != "tools/call" && *methodOf != "tools/list");
     if (!quick) m_out.flush();
-    m_holdReplies = quick && m_in.rdbuf() && m_in.rdbuf()->in_avail() > 0;
+    m_holdReplies = quick && inputWaiting();
     dispatch(message);
     m_holdReplies = false;
 }
+
+bool MCPServer::inputWaiting() const { return m_in.rdbuf() && m_in.rdbuf()->in_avail() > 0; }
 
 void MCPServer::dispatch(const Json& message) {
     auto idIt = message.find("id");

@@ -62,6 +62,7 @@ class MCPServer {
     void handleLine(std::string_view line);
     void reloadConfig();
     void dispatch(const Json& message);
+    bool inputWaiting() const;  // bytes of a next line already in our input
 
     std::istream& m_in;
     std::ostream& m_out;

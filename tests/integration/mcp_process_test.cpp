@@ -70,6 +70,26 @@ TEST(McpProcess, ProtocolSessionOverPipes) {
     EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << "one start line, nothing else";
 }
 
+// Regression: quick replies are held while more input waits, and a reply held
+// for a line that needed no answer (a notification) was never sent, leaving
+// the assistant waiting forever.
+TEST(McpProcess, AReplyHeldForANotificationStillGoesOut) {
+    TempHome home;
+    AgentProcess agent({"--mcp"});
+    for (const char* after : {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", "   ", "{\"id\":3,"}) {
+        agent.write(std::string(R"({"jsonrpc":"2.0","id":1,"method":"ping"})") + "\n" + after + "\n");
+        auto line = agent.readLine(Ms(5000));
+        ASSERT_TRUE(line) << "no reply to the ping sent before: " << after;
+        EXPECT_EQ(reply(*line)["id"], 1);
+        if (std::string(after).starts_with("{\"id\"")) {
+            auto parseError = agent.readLine(Ms(5000));
+            ASSERT_TRUE(parseError);
+            EXPECT_EQ(reply(*parseError)["error"]["code"], -32700);
+        }
+    }
+    EXPECT_EQ(agent.finish(), 0);
+}
+
 TEST(McpProcess, HostileLinesNeverCrashOrLeakOutput) {
     TempHome home;
     std::string huge = "{\"id\":1,\"method\":\"ping\",\"pad\":\"" + std::string(50 * 1024 * 1024, 'x') + "\"}";
