@@ -79,7 +79,7 @@ void BM_ListLocalFilesCall(benchmark::State& state) {
     std::ostringstream out, err;
     MCPServer server(AgentConfig{}, in, out, err);
     Json params{{"name", "list_local_files"}, {"arguments", {{"directory", folder.path}}}};
-    for (auto _ : state) benchmark::DoNotOptimize(JSON::encode(server.callTool(params)));
+    for (auto _ : state) benchmark::DoNotOptimize(MCPServer::replyLine(2, server.runTool(params)));
 }
 BENCHMARK(BM_ListLocalFilesCall)->Arg(10000)->Unit(benchmark::kMillisecond);
 

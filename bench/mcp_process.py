@@ -1,7 +1,9 @@
 """Whole-process benchmark of kestro-agent --mcp through pipes, beside a trivial C
 server built from bench/trivial_server.c in the same run, so ratios are what count.
 
-  start-to-first-reply: spawn the server, send one ping, read its reply (median of N runs)
+  start-to-first-reply: spawn the server, send one ping, read its reply (median of N runs);
+                        also for the trivial server linked with libcurl and ICU, the
+                        agent's floor, since it needs both before its first reply
   ping burst:           stream many pings through one server, configuration reloaded before each
   listing:              list_local_files on 10 000 files, the whole tools/call, against
                         `find -printf` of the same folder (names, sizes, dates)
@@ -36,9 +38,12 @@ def environment(home):
                 KESTRO_AGENT_MANIFEST_URL="")
 
 
-def build_trivial(folder):
-    binary = os.path.join(folder, "trivial_server")
-    subprocess.run(["cc", "-O2", "-o", binary, os.path.join(HERE, "trivial_server.c")], check=True)
+def build_trivial(folder, libraries=()):
+    """The trivial server, optionally linked (and so loaded at start) with
+    libraries it never calls: what loading them alone costs a process."""
+    binary = os.path.join(folder, "trivial_server" + "".join("_" + lib for lib in libraries))
+    links = ["-Wl,--no-as-needed"] + ["-l" + lib for lib in libraries] if libraries else []
+    subprocess.run(["cc", "-O2", "-o", binary, os.path.join(HERE, "trivial_server.c")] + links, check=True)
     return [binary]
 
 
@@ -141,12 +146,17 @@ def main():
         folder = os.path.join(home, "SEQ07")
         make_folder(folder)
 
+        # The agent must load libcurl (proxies, TLS, HTTP/2) and ICU before its
+        # first reply: the same trivial server linked with them is its floor.
+        linked = build_trivial(home, ("curl", "icuuc", "icui18n"))
         base_start = first_reply(trivial, env)
+        linked_start = first_reply(linked, env)
         base_rate = burst(trivial, env)
         base_find = find_printf(folder)
         print(f"{'':28} {'start → first reply':>22} {'10 000-ping burst':>24} {'list_local_files 10 000':>26}")
         print(f"{'trivial C server / find':28} {base_start * 1000:18.2f} ms {base_rate:17,.0f} msg/s "
               f"{base_find * 1000:18.1f} ms (find)")
+        print(f"{'the same, libcurl + ICU linked':28} {linked_start * 1000:9.2f} ms ({linked_start / base_start:4.1f}×)")
         for agent in agents:
             command = [agent, "--mcp"]
             start = first_reply(command, env)

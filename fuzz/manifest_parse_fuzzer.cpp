@@ -9,7 +9,7 @@
 
 #include "core/json.h"
 #include "finding.h"
-#include "mcp/manifest.h"
+#include "service/manifest.h"
 #include "mcp/mcp_server.h"
 #include "tools/local_tools.h"
 

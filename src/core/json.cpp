@@ -46,6 +46,29 @@ std::string encode(const Json& value, bool pretty) {
     }
 }
 
+std::string withoutLayout(std::string_view indented) {
+    std::string compact;
+    compact.reserve(indented.size());
+    bool inString = false;
+    for (size_t i = 0; i < indented.size(); ++i) {
+        char c = indented[i];
+        if (inString) {
+            if (c == '\\' && i + 1 < indented.size()) {
+                compact += c;
+                c = indented[++i];
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == ' ' || c == '\n') {
+            continue;
+        } else if (c == '"') {
+            inString = true;
+        }
+        compact += c;
+    }
+    return compact;
+}
+
 std::optional<Json> decode(std::string_view text) {
     // A NUL byte is never valid JSON, but the parser would stop at it and
     // accept what came before.

@@ -20,6 +20,11 @@ inline constexpr int kMaxDepth = 512;
 // a non-finite number, a string that is not UTF-8) gives "null".
 std::string encode(const Json& value, bool pretty = false);
 
+// The compact text of a document from its indented text as `encode` writes it
+// (`encode(v, true)` gives `encode(v)`): blanks and line breaks outside strings
+// dropped, far cheaper than writing a large value a second time.
+std::string withoutLayout(std::string_view indented);
+
 // Strict UTF-8 JSON whose top level is an object or an array; nothing otherwise.
 std::optional<Json> decode(std::string_view text);
 

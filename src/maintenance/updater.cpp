@@ -23,7 +23,7 @@
 #include "maintenance/archive_unpacker.h"
 #include "maintenance/bundle_swap.h"
 #include "maintenance/release_download.h"
-#include "mcp/manifest.h"
+#include "service/manifest.h"
 #include "platform/detached_launch.h"
 #include "platform/platform_paths.h"
 

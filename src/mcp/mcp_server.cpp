@@ -121,7 +121,8 @@ void MCPServer::dispatch(const Json& message) {
         for (auto& tool : service.remoteTools()) tools.push_back(std::move(tool));
         send(result(id, Json{{"tools", std::move(tools)}}));
     } else if (method == "tools/call") {
-        send(result(id, callTool(params)));
+        std::string line = replyLine(id, runTool(params));
+        writeLine(std::move(line));
     } else if (method == "resources/list") {
         send(result(id, emptyListResult("resources")));
     } else if (method == "resources/templates/list") {
@@ -133,13 +134,26 @@ void MCPServer::dispatch(const Json& message) {
     }
 }
 
-void MCPServer::send(const Json& message) {
-    if (m_outputClosed) return;
+namespace {
+
+std::string lineOf(const Json& message) {
     std::string line = JSON::encode(message, false);
     // A text that is not UTF-8 (a file name, a home folder in another
     // encoding) must not turn the reply into a bare "null" the assistant
     // cannot match to its request: such bytes go out as U+FFFD instead.
     if (line == "null") line = message.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return line;
+}
+
+}  // namespace
+
+void MCPServer::send(const Json& message) {
+    if (m_outputClosed) return;
+    writeLine(lineOf(message));
+}
+
+void MCPServer::writeLine(std::string line) {
+    if (m_outputClosed) return;
     line += '\n';
     m_out.write(line.data(), static_cast<std::streamsize>(line.size()));
     if (!m_holdReplies) m_out.flush();
@@ -156,12 +170,40 @@ Json MCPServer::rpcError(const Json& id, int code, const std::string& message) {
     return Json{{"jsonrpc", "2.0"}, {"id", id}, {"error", {{"code", code}, {"message", message}}}};
 }
 
-Json MCPServer::toolText(Json value, bool isError) {
+MCPServer::ToolReply MCPServer::toolReply(Json value, bool isError) {
     std::string text = value.is_string() ? value.get<std::string>() : JSON::encode(value, true);
-    Json out{{"content", Json::array({Json{{"type", "text"}, {"text", std::move(text)}}})}, {"isError", isError}};
-    // Moved, not copied: a listing of thousands of files is the common case.
-    if (!isError && value.is_object()) out["structuredContent"] = std::move(value);
-    return out;
+    bool structured = !isError && value.is_object();
+    // A value that cannot be written strictly (a name that is not UTF-8) stays
+    // a value, for the replacing fallback of the line writer.
+    bool written = text != "null";
+    ToolReply reply{Json::object(), structured && written ? JSON::withoutLayout(text) : std::string()};
+    // Built from moved parts: an initializer list would copy a text of megabytes.
+    Json item = Json::object();
+    item["text"] = std::move(text);
+    item["type"] = "text";
+    reply.result["content"] = Json::array();
+    reply.result["content"].push_back(std::move(item));
+    reply.result["isError"] = isError;
+    if (structured && !written) reply.result["structuredContent"] = std::move(value);
+    return reply;
+}
+
+Json MCPServer::toolText(Json value, bool isError) {
+    ToolReply reply = toolReply(std::move(value), isError);
+    if (!reply.structured.empty()) reply.result["structuredContent"] = *JSON::decode(reply.structured);
+    return std::move(reply.result);
+}
+
+std::string MCPServer::replyLine(const Json& id, ToolReply reply) {
+    std::string line = lineOf(result(id, std::move(reply.result)));
+    if (reply.structured.empty()) return line;
+    // Keys are written in sorted order: "structuredContent" follows "content"
+    // and "isError" inside "result", which follows "id" and "jsonrpc", so it
+    // goes just before the last two closing braces.
+    line.reserve(line.size() + reply.structured.size() + 24);
+    line.insert(line.size() - 2, ",\"structuredContent\":");
+    line.insert(line.size() - 2, reply.structured);
+    return line;
 }
 
 std::string MCPServer::instructions() const {

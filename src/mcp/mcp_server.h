@@ -7,7 +7,7 @@
 
 #include "config/agent_config.h"
 #include "core/json.h"
-#include "mcp/manifest.h"
+#include "service/manifest.h"
 #include "service/config_follower.h"
 #include "service/progress_sink.h"
 #include "service/service_session.h"
@@ -44,13 +44,26 @@ class MCPServer {
     static Json rpcError(const Json& id, int code, const std::string& message);
     static Json toolText(Json value, bool isError = false);
 
+    // A tools/call result on its way out. A local tool's object value is shown
+    // twice, indented as the text and compact as "structuredContent"; the
+    // compact copy is kept as text made from the indented one, so a listing
+    // of thousands of files is written out once rather than twice.
+    struct ToolReply {
+        Json result;             // "content" and "isError"
+        std::string structured;  // compact JSON for "structuredContent", or empty
+    };
+    static ToolReply toolReply(Json value, bool isError = false);
+    // The reply line for request `id`, exactly as send(result(id, …)) writes it.
+    static std::string replyLine(const Json& id, ToolReply reply);
+
     std::string instructions() const;
     void log(const std::string& text);
 
     // The tool catalogue: local tools (with the manifest's overrides), then the
     // service's own tools.
     Json localToolDefs() const;
-    Json callTool(const Json& params);
+    Json callTool(const Json& params);  // runTool's result as one value
+    ToolReply runTool(const Json& params);
 
     // The service half: account, proxy, uploads; and the progress of the
     // tools/call under way, written through `send`.
@@ -63,6 +76,7 @@ class MCPServer {
     void reloadConfig();
     void dispatch(const Json& message);
     bool inputWaiting() const;  // bytes of a next line already in our input
+    void writeLine(std::string line);  // one reply or notification, newline added
 
     std::istream& m_in;
     std::ostream& m_out;

@@ -24,6 +24,12 @@ struct ProgressTokenScope {
 // Whatever is thrown becomes a tool result, never a JSON-RPC error, so the
 // assistant can show the message to the user.
 Json MCPServer::callTool(const Json& params) {
+    ToolReply reply = runTool(params);
+    if (!reply.structured.empty()) reply.result["structuredContent"] = *JSON::decode(reply.structured);
+    return std::move(reply.result);
+}
+
+MCPServer::ToolReply MCPServer::runTool(const Json& params) {
     auto nameIt = params.find("name");
     std::string name = (nameIt != params.end() && nameIt->is_string()) ? nameIt->get<std::string>() : "";
     auto argsIt = params.find("arguments");
@@ -32,12 +38,12 @@ Json MCPServer::callTool(const Json& params) {
     try {
         if (LocalTools::names().count(name)) {
             ToolContext context{service, progress};
-            return toolText(LocalTools::run(name, args, context));
+            return toolReply(LocalTools::run(name, args, context));
         }
-        return service.remoteCallRaw(name, args);
+        return ToolReply{service.remoteCallRaw(name, args), {}};
     } catch (const ToolError& e) {
-        return toolText("Erreur " + e.code + " : " + e.message, true);
+        return toolReply("Erreur " + e.code + " : " + e.message, true);
     } catch (const std::exception& e) {
-        return toolText(std::string("Erreur : ") + e.what(), true);
+        return toolReply(std::string("Erreur : ") + e.what(), true);
     }
 }

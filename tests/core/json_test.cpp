@@ -34,6 +34,26 @@ TEST(JsonEncode, NonFiniteNumbersAndBrokenUtf8GiveNull) {
     EXPECT_EQ(JSON::encode(Json{{"x", std::string("\xff\xfe")}}), "null");
 }
 
+// Strings that look like layout, escapes at the end of a string, empty
+// containers at every depth, numbers of every kind.
+Json trickyDocument() {
+    return Json{{"files", Json::array({Json{{"name", "a \"b\" c\\"}, {"size", 0}},
+                                       Json{{"name", "ligne\nsuivante\t  fin "}, {"size", -1.5}},
+                                       Json{{"name", "référence décor \u0001 \\\""}, {"size", 1e300}}})},
+                {"empty", Json::object()},
+                {"none", Json::array({Json::array(), Json::object(), nullptr, true, false})},
+                {" spaced key ", "{ \"x\": [ 1, 2 ] }"},
+                {"big", 18446744073709551615ull},
+                {"negative", -9223372036854775807ll}};
+}
+
+TEST(JsonEncode, TheCompactTextIsTheIndentedTextWithoutItsLayout) {
+    for (const Json& value : {trickyDocument(), Json::object(), Json::array(), Json::array({Json::object()})})
+        EXPECT_EQ(JSON::withoutLayout(JSON::encode(value, true)), JSON::encode(value)) << JSON::encode(value);
+    // A text cut after a backslash (never written by encode) is read safely.
+    EXPECT_EQ(JSON::withoutLayout("[\"a\\"), "[\"a\\");
+}
+
 TEST(JsonDecode, AcceptsOnlyStrictObjectsAndArrays) {
     EXPECT_FALSE(JSON::decode("42"));
     EXPECT_FALSE(JSON::decode("\"alone\""));

@@ -14,7 +14,7 @@
 #include "core/tool_error.h"
 #include "file_size_limit.h"
 #include "maintenance/login_item.h"
-#include "mcp/manifest.h"
+#include "service/manifest.h"
 #include "temp_home.h"
 #include "test_http_server.h"
 

@@ -14,7 +14,7 @@
 #include "core/atomic_file.h"
 #include "kill_trials.h"
 #include "maintenance/login_item.h"
-#include "mcp/manifest.h"
+#include "service/manifest.h"
 #include "temp_home.h"
 #include "test_http_server.h"
 

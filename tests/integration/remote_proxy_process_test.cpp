@@ -10,7 +10,7 @@
 #include "config/config_store.h"
 #include "core/atomic_file.h"
 #include "core/json.h"
-#include "mcp/manifest.h"
+#include "service/manifest.h"
 #include "temp_home.h"
 #include "tools/local_tools.h"
 #include "test_http_server.h"

@@ -19,7 +19,9 @@ TEST(LoginPort, APortAlreadyTakenEndsTheLoginBeforeAnyBrowserOpens) {
     // Another program on this machine may hold the port already: that is the
     // very case under test, only the second half then needs the port back.
     const bool ours = ::bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    if (ours) ASSERT_EQ(::listen(squatter, 4), 0);
+    if (ours) {
+        ASSERT_EQ(::listen(squatter, 4), 0);
+    }
     {
         LoginRig rig(OAuthFlow::kDefaultPort);
         EXPECT_EQ(rig.flow->redirectUri(), "http://127.0.0.1:51734/callback");

@@ -161,6 +161,28 @@ TEST(McpServer, ToolTextWrapsValuesAsMcpToolResults) {
     EXPECT_FALSE(MCPServer::toolText(object, true).contains("structuredContent"));
 }
 
+TEST(McpServer, AToolReplyLineIsTheWholeResultWrittenOnce) {
+    Json value{{"directory", "/tmp/SEQ \"07\""},
+               {"files", Json::array({Json{{"name", "a}}b\\"}, {"size", 1.25}}, Json{{"name", "é\n\t"}, {"size", 0}}})},
+               {"empty", Json::object()}};
+    for (const Json& id : {Json(7), Json("}}"), Json(",\"structuredContent\":1}}"), Json(nullptr)}) {
+        Json item{{"type", "text"}, {"text", value.dump(2)}};
+        Json expected{{"jsonrpc", "2.0"},
+                      {"id", id},
+                      {"result", {{"content", Json::array({item})}, {"isError", false}, {"structuredContent", value}}}};
+        EXPECT_EQ(MCPServer::replyLine(id, MCPServer::toolReply(value)), expected.dump()) << id;
+    }
+    // Errors and plain texts carry no structured content.
+    EXPECT_EQ(MCPServer::replyLine(1, MCPServer::toolReply("Erreur x : y", true)),
+              R"({"id":1,"jsonrpc":"2.0","result":{"content":[{"text":"Erreur x : y","type":"text"}],"isError":true}})");
+    // A name that is not UTF-8 cannot be written strictly: it still goes out,
+    // replaced, in a line the assistant can read and match to its request.
+    auto broken = JSON::decode(MCPServer::replyLine(3, MCPServer::toolReply(Json{{"name", "\xe9t\xe9"}})));
+    ASSERT_TRUE(broken);
+    EXPECT_EQ((*broken)["id"], 3);
+    EXPECT_EQ((*broken)["result"]["structuredContent"]["name"], "\uFFFDt\uFFFD");
+}
+
 TEST(McpServer, StartLineAndOneLinePerReply) {
     TempHome home;
     ConfigStore::save(AgentConfig{.baseUrl = "https://svc.test", .token = "t"});

@@ -1,5 +1,5 @@
 // The manifest: its reading rules, the fetch with its bounded wait, the cache.
-#include "mcp/manifest.h"
+#include "service/manifest.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

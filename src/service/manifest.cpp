@@ -1,4 +1,4 @@
-#include "mcp/manifest.h"
+#include "service/manifest.h"
 
 #include <algorithm>
 #include <cstdlib>
