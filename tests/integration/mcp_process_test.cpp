@@ -145,6 +145,7 @@ TEST(McpProcess, NoMenuBarLaunchFromABuildFolder) {
 }
 
 TEST(McpProcess, StartsTheMenuBarApplicationFromABundleWhenNoneRuns) {
+    if (!AgentProcess::guiProgramBuilt()) GTEST_SKIP() << "built without the tray application";
     TempHome home;
     std::string bundle = home.path() + "/Kestro Agent.app/bin";
     fs::create_directories(bundle);

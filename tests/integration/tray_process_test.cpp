@@ -64,6 +64,7 @@ TEST(TrayProcess, VersionLoadsNoQtLibrary) {
 }
 
 TEST(TrayProcess, NoArgumentRunsTheGuiProgramHoldingTheLock) {
+    if (!AgentProcess::guiProgramBuilt()) GTEST_SKIP() << "built without the tray application";
     TempHome home;
     AgentProcess first({}, kOffscreen);
     ASSERT_TRUE(waitFor([] { return InstanceLock::heldByAnother(); }));
@@ -81,6 +82,7 @@ TEST(TrayProcess, NoArgumentRunsTheGuiProgramHoldingTheLock) {
 }
 
 TEST(TrayProcess, LookalikeArgumentsStartTheTrayApplication) {
+    if (!AgentProcess::guiProgramBuilt()) GTEST_SKIP() << "built without the tray application";
     for (auto arg : {"-mcp", "--MCP", "--mcp=1", "--Version"}) {
         TempHome home;
         AgentProcess agent({arg}, kOffscreen);

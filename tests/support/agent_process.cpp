@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
+
+#include "platform/platform_paths.h"
 
 extern char** environ;
 
@@ -27,6 +30,11 @@ void makePipe(int fds[2]) {
 std::string AgentProcess::agentBinary() {
     const char* bin = std::getenv("KESTRO_AGENT_BIN");
     return bin ? bin : KESTRO_AGENT_BIN_DEFAULT;
+}
+
+bool AgentProcess::guiProgramBuilt() {
+    return std::filesystem::exists(std::filesystem::path(agentBinary()).parent_path() /
+                                   PlatformPaths::kGuiExecutableName);
 }
 
 AgentProcess::AgentProcess(std::vector<std::string> args, std::map<std::string, std::string> env,

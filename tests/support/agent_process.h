@@ -20,6 +20,9 @@ public:
 
     // The built agent, from $KESTRO_AGENT_BIN.
     static std::string agentBinary();
+    // Whether the tray application's program was built beside it (a build
+    // without Qt, or the sanitizer stage without the GUI, has none).
+    static bool guiProgramBuilt();
 
     explicit AgentProcess(std::vector<std::string> args, std::map<std::string, std::string> env = {},
                           std::string program = agentBinary());
