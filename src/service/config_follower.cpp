@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "config/config_store.h"
 #include "core/atomic_file.h"
@@ -26,9 +27,14 @@ bool ConfigFollower::Identity::operator==(const Identity& other) const {
            sameTime(changed, other.changed);
 }
 
-ConfigFollower::ConfigFollower(std::string path, Clock now) : m_path(std::move(path)), m_now(std::move(now)) {}
+ConfigFollower::ConfigFollower(std::string path, Clock now)
+    : m_path(std::move(path)), m_now(std::move(now)), m_folder(std::filesystem::path(m_path).parent_path().string()) {}
 
 std::optional<AgentConfig> ConfigFollower::changed() {
+    // Asked before the stat, so that a change made after it is reported at
+    // the next message.
+    bool quiet = !m_folder.mayHaveChanged();
+    if (quiet && m_proven) return std::nullopt;
     timespec now{};
     if (m_now) now = m_now();
     else ::clock_gettime(CLOCK_REALTIME, &now);

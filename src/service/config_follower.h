@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/agent_config.h"
+#include "platform/folder_watch.h"
 
 // The configuration file as the tray application last wrote it, for a server
 // that must see a login or a logout at its very next message, however many
@@ -16,7 +17,8 @@
 // times (nanoseconds included) as at the last parse proves it has not,
 // provided the times were already in the past when it was parsed, since the
 // clock that stamps files moves in steps and a change within the same step
-// would carry the same times.
+// would carry the same times. While the kernel watches the folder and reports
+// nothing in it, even the stat is spared.
 class ConfigFollower {
   public:
     // `now` reads the wall clock that file times are compared with; tests
@@ -44,6 +46,7 @@ class ConfigFollower {
 
     std::string m_path;
     Clock m_now;
+    FolderWatch m_folder;
     std::optional<Identity> m_proven;  // of the file last parsed, once settled
     size_t m_parses = 0;
 };

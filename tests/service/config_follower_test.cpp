@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "config/config_store.h"
@@ -63,6 +64,36 @@ TEST(ConfigFollower, ParsesAgainOnlyWhenTheFileMayHaveChanged) {
     ASSERT_TRUE(edited);
     EXPECT_EQ(edited->token, "d");
     EXPECT_EQ(follower.parses(), 5u);
+}
+
+// The folder is watched by the kernel: taken away with the file and made again
+// by the next login, it is still followed, message by message.
+TEST(ConfigFollower, AFolderRemovedAndMadeAgainIsStillFollowed) {
+    TempHome home;
+    ConfigStore::save(AgentConfig{.token = "a"});
+    ConfigFollower follower(ConfigStore::file(), [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        return later(now, 60'000);
+    });
+    ASSERT_TRUE(follower.changed());
+    EXPECT_FALSE(follower.changed());
+
+    std::filesystem::remove_all(ConfigStore::dir());
+    auto gone = follower.changed();
+    ASSERT_TRUE(gone);
+    EXPECT_FALSE(gone->isLoggedIn());
+    for (const char* token : {"b", "c"}) {
+        ConfigStore::save(AgentConfig{.token = token});
+        auto seen = follower.changed();
+        ASSERT_TRUE(seen) << token;
+        EXPECT_EQ(seen->token, token);
+        EXPECT_FALSE(follower.changed()) << token;
+    }
+    // Another file of the folder (the manifest cache) proves nothing new.
+    std::ofstream(ConfigStore::dir() + "/manifest.json") << "{}";
+    EXPECT_FALSE(follower.changed());
+    EXPECT_EQ(follower.parses(), 4u);
 }
 
 // File times come from a clock that moves in steps: a file stamped within
