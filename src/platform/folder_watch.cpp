@@ -47,7 +47,10 @@ bool FolderWatch::drain() {
         any = true;
         for (ssize_t at = 0; at < n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            if (event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) dropWatch();
+            // Only our current watch's end counts: removing a watch queues an
+            // IN_IGNORED for it, read after its successor was placed.
+            bool ended = event->wd == m_watch && (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF));
+            if (ended || (event->mask & IN_Q_OVERFLOW)) dropWatch();
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
