@@ -7,8 +7,7 @@ find_package(GTest REQUIRED)
 function(kestro_add_test NAME)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${NAME} ${T_SOURCES})
-    target_compile_options(${NAME} PRIVATE ${KESTRO_WARNINGS})
-    target_compile_options(${NAME} PRIVATE ${KESTRO_TEST_OPTIMISATION})
+    target_compile_options(${NAME} PRIVATE ${KESTRO_WARNINGS} ${KESTRO_TEST_OPTIMISATION})
     target_link_libraries(${NAME} PRIVATE kestro_testsupport ${T_LIBS} GTest::gtest GTest::gtest_main)
     # The GUI tests see Qt's definitions and would not match the shared
     # precompiled headers; the others reuse them.

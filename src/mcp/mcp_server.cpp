@@ -121,8 +121,7 @@ void MCPServer::dispatch(const Json& message) {
         for (auto& tool : service.remoteTools()) tools.push_back(std::move(tool));
         send(result(id, Json{{"tools", std::move(tools)}}));
     } else if (method == "tools/call") {
-        std::string line = replyLine(id, runTool(params));
-        writeLine(std::move(line));
+        writeLine(replyLine(id, runTool(params)));
     } else if (method == "resources/list") {
         send(result(id, emptyListResult("resources")));
     } else if (method == "resources/templates/list") {
@@ -188,10 +187,9 @@ MCPServer::ToolReply MCPServer::toolReply(Json value, bool isError) {
     return reply;
 }
 
-Json MCPServer::toolText(Json value, bool isError) {
-    ToolReply reply = toolReply(std::move(value), isError);
-    if (!reply.structured.empty()) reply.result["structuredContent"] = *JSON::decode(reply.structured);
-    return std::move(reply.result);
+Json MCPServer::ToolReply::value() && {
+    if (!structured.empty()) result["structuredContent"] = *JSON::decode(structured);
+    return std::move(result);
 }
 
 std::string MCPServer::replyLine(const Json& id, ToolReply reply) {

@@ -42,8 +42,6 @@ class MCPServer {
 
     static Json result(const Json& id, Json value);
     static Json rpcError(const Json& id, int code, const std::string& message);
-    static Json toolText(Json value, bool isError = false);
-
     // A tools/call result on its way out. A local tool's object value is shown
     // twice, indented as the text and compact as "structuredContent"; the
     // compact copy is kept as text made from the indented one, so a listing
@@ -51,6 +49,8 @@ class MCPServer {
     struct ToolReply {
         Json result;             // "content" and "isError"
         std::string structured;  // compact JSON for "structuredContent", or empty
+        // The whole tool result as one value, "structuredContent" included.
+        Json value() &&;
     };
     static ToolReply toolReply(Json value, bool isError = false);
     // The reply line for request `id`, exactly as send(result(id, …)) writes it.
@@ -62,7 +62,6 @@ class MCPServer {
     // The tool catalogue: local tools (with the manifest's overrides), then the
     // service's own tools.
     Json localToolDefs() const;
-    Json callTool(const Json& params);  // runTool's result as one value
     ToolReply runTool(const Json& params);
 
     // The service half: account, proxy, uploads; and the progress of the

@@ -23,12 +23,6 @@ struct ProgressTokenScope {
 // Call routing: a local tool runs here, anything else goes to the service.
 // Whatever is thrown becomes a tool result, never a JSON-RPC error, so the
 // assistant can show the message to the user.
-Json MCPServer::callTool(const Json& params) {
-    ToolReply reply = runTool(params);
-    if (!reply.structured.empty()) reply.result["structuredContent"] = *JSON::decode(reply.structured);
-    return std::move(reply.result);
-}
-
 MCPServer::ToolReply MCPServer::runTool(const Json& params) {
     auto nameIt = params.find("name");
     std::string name = (nameIt != params.end() && nameIt->is_string()) ? nameIt->get<std::string>() : "";

@@ -88,18 +88,18 @@ TEST(LocalCatalogue, ManifestOverridesOnlyPresentationWithTheRightTypes) {
 TEST(LocalCatalogue, ToolErrorsBecomeErrorResultsWithoutStructuredContent) {
     TempHome home;
     Server s;
-    Json r = s.server.callTool(Json{{"name", "list_local_files"}, {"arguments", "not an object"}});
+    Json r = s.server.runTool(Json{{"name", "list_local_files"}, {"arguments", "not an object"}}).value();
     EXPECT_EQ(r,
               (Json{{"content",
                      Json::array({Json{{"type", "text"}, {"text", "Erreur dir_not_found : Dossier introuvable : "}}})},
                     {"isError", true}}));
-    Json w = s.server.callTool(Json{{"name", "upload_file_to_plan"}, {"arguments", {{"plan_id", 1}}}});
+    Json w = s.server.runTool(Json{{"name", "upload_file_to_plan"}, {"arguments", {{"plan_id", 1}}}}).value();
     EXPECT_EQ(w["isError"], true);
     EXPECT_EQ(w["content"][0]["text"], "Erreur file_not_found : Fichier introuvable : ");
     EXPECT_FALSE(w.contains("structuredContent"));
 
     touch(home.path() + "/d/plan_1.png");
-    Json ok = s.server.callTool(Json{{"name", "list_local_files"}, {"arguments", {{"directory", "~/d"}}}});
+    Json ok = s.server.runTool(Json{{"name", "list_local_files"}, {"arguments", {{"directory", "~/d"}}}}).value();
     EXPECT_EQ(ok["isError"], false);
     EXPECT_EQ(ok["structuredContent"]["files"][0]["plan_number_guess"], 1);
     EXPECT_EQ(JSON::decode(ok["content"][0]["text"].get<std::string>()), ok["structuredContent"]);

@@ -146,7 +146,7 @@ TEST(McpServer, ConfigurationIsReloadedBeforeEveryMessage) {
 
 TEST(McpServer, ToolTextWrapsValuesAsMcpToolResults) {
     Json object{{"path", "/a/b"}, {"n", 2}};
-    Json ok = MCPServer::toolText(object);
+    Json ok = MCPServer::toolReply(object).value();
     EXPECT_EQ(ok["isError"], false);
     EXPECT_EQ(ok["structuredContent"], object);
     ASSERT_EQ(ok["content"].size(), 1u);
@@ -154,11 +154,11 @@ TEST(McpServer, ToolTextWrapsValuesAsMcpToolResults) {
     EXPECT_EQ(*JSON::decode(ok["content"][0]["text"].get<std::string>()), object);
     EXPECT_NE(ok["content"][0]["text"].get<std::string>().find('\n'), std::string::npos) << "pretty text";
 
-    Json error = MCPServer::toolText("Erreur x : y", true);
+    Json error = MCPServer::toolReply("Erreur x : y", true).value();
     EXPECT_EQ(error, (Json{{"content", Json::array({Json{{"type", "text"}, {"text", "Erreur x : y"}}})},
                            {"isError", true}}));
-    EXPECT_FALSE(MCPServer::toolText(Json::array({1}))["structuredContent"].is_object());
-    EXPECT_FALSE(MCPServer::toolText(object, true).contains("structuredContent"));
+    EXPECT_FALSE(MCPServer::toolReply(Json::array({1})).value()["structuredContent"].is_object());
+    EXPECT_FALSE(MCPServer::toolReply(object, true).value().contains("structuredContent"));
 }
 
 TEST(McpServer, AToolReplyLineIsTheWholeResultWrittenOnce) {
@@ -210,7 +210,7 @@ TEST(McpServer, ARepliedTextThatIsNotUtf8StillGivesAnAnswerableLine) {
     std::istringstream in;
     std::ostringstream out, err;
     MCPServer server(AgentConfig(), in, out, err);
-    server.send(MCPServer::result(5, MCPServer::toolText("Dossier introuvable : /home/\xe9t\xe9", true)));
+    server.send(MCPServer::result(5, MCPServer::toolReply("Dossier introuvable : /home/\xe9t\xe9", true).value()));
     auto reply = JSON::decode(out.str());
     ASSERT_TRUE(reply) << out.str();
     EXPECT_EQ((*reply)["id"], 5);
