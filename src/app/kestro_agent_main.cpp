@@ -13,6 +13,7 @@
 #include "config/config_store.h"
 #include "core/version.h"
 #include "mcp/mcp_server.h"
+#include "platform/descriptor_input.h"
 #include "platform/detached_launch.h"
 #include "platform/instance_lock.h"
 #include "platform/platform_paths.h"
@@ -31,14 +32,15 @@ int runMcp() {
     // Replies must reach the assistant as soon as each line is complete.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::ios::sync_with_stdio(false);
-    // The server flushes its replies itself (held only while more requests
-    // already wait), so reading need not flush stdout line by line.
-    std::cin.tie(nullptr);
     // An assistant that goes away closes our stdout; the write then fails and
     // the server stops instead of being killed by SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
     launchMenuBarIfAbsent();
-    MCPServer server(ConfigStore::load(), std::cin, std::cout, std::cerr);
+    // Not tied to the output: the server flushes its replies itself (held
+    // only while more requests already wait), so a read need not flush.
+    DescriptorInput input(STDIN_FILENO);
+    std::istream in(&input);
+    MCPServer server(ConfigStore::load(), in, std::cout, std::cerr);
     return server.run();
 }
 

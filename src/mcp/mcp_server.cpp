@@ -31,7 +31,8 @@ MCPServer::MCPServer(AgentConfig config, std::istream& in, std::ostream& out, st
       m_in(in),
       m_out(out),
       m_err(err),
-      m_config(ConfigStore::file()) {}
+      m_config(ConfigStore::file()),
+      m_countedInput(dynamic_cast<const DescriptorInput*>(in.rdbuf())) {}
 
 int MCPServer::run() {
     const AgentConfig& cfg = service.cfg;
@@ -70,8 +71,15 @@ void MCPServer::handleLine(std::string_view raw) {
 }
 
 // A login or a logout in the tray application counts from the very next
-// message; an unchanged file is not parsed again.
+// message; an unchanged file is not parsed again. A message that was already
+// in our input when the file was last looked at was sent before that look,
+// which stands for it: only bytes read since can follow a change.
 void MCPServer::reloadConfig() {
+    if (m_countedInput) {
+        size_t reads = m_countedInput->reads();
+        if (reads == m_readsAtConfigLook) return;
+        m_readsAtConfigLook = reads;
+    }
     if (auto fresh = m_config.changed()) service.update(std::move(*fresh));
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "config/agent_config.h"
+#include "platform/descriptor_input.h"
 #include "core/json.h"
 #include "service/manifest.h"
 #include "service/config_follower.h"
@@ -15,7 +16,7 @@
 // The stdio MCP server an assistant starts with --mcp.
 //
 //   stdin line ─► trim ─► JSON.decode ─► handle (one per object, batches split)
-//                                          │ reload config.json
+//                                          │ reload config.json (once per read)
 //                                          │ dispatch on "method"
 //                                          ▼
 //   stdout ◄──── send: one compact JSON line per answered message
@@ -83,4 +84,7 @@ class MCPServer {
     bool m_outputClosed = false;
     bool m_holdReplies = false;  // while a quick reply is followed by waiting input
     ConfigFollower m_config;
+    // Set when the input counts its reads (standard input in --mcp mode).
+    const DescriptorInput* m_countedInput;
+    size_t m_readsAtConfigLook = 0;
 };

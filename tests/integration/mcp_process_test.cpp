@@ -123,6 +123,16 @@ TEST(McpProcess, ConfigurationWrittenByAnotherProcessIsSeenAtTheNextMessage) {
     EXPECT_EQ(instructions(2).find("Non connecté"), std::string::npos);
     ConfigStore::clear();  // logout
     EXPECT_NE(instructions(3).find("Non connecté"), std::string::npos);
+
+    // A message begun before the login and ended after it was sent after it:
+    // the read of its end counts, not the one of its start.
+    agent.write(R"({"jsonrpc":"2.0","id":4,)");
+    std::this_thread::sleep_for(Ms(200));  // the server reads the first half
+    ConfigStore::save(AgentConfig{.token = "agent-token"});
+    agent.writeLine(R"("method":"initialize"})");
+    auto line = agent.readLine();
+    ASSERT_TRUE(line);
+    EXPECT_EQ(reply(*line)["result"]["instructions"].get<std::string>().find("Non connecté"), std::string::npos);
     EXPECT_EQ(agent.finish(), 0);
 }
 
