@@ -3,7 +3,8 @@
 #include <curl/curl.h>
 
 // Owns one libcurl easy handle. The library's global set-up runs once, before
-// the first handle, whichever thread creates it.
+// the first handle, whichever thread creates it. (libcurl itself is opened by
+// that first call: see curl_library.cpp.)
 class CurlHandle {
 public:
     CurlHandle();

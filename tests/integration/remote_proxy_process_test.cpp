@@ -10,6 +10,7 @@
 #include "config/config_store.h"
 #include "core/atomic_file.h"
 #include "core/json.h"
+#include "running_programs.h"
 #include "service/manifest.h"
 #include "temp_home.h"
 #include "tools/local_tools.h"
@@ -195,6 +196,38 @@ TEST(RemoteProxyProcess, FailuresOfTheServiceAreToolResults) {
               "à Kestro.");
     EXPECT_EQ(agent.finish(), 0);
     EXPECT_EQ(service.callRequests, 2) << "neither the dead address nor the logged-out call reached the service";
+}
+
+TEST(RemoteProxyProcess, LibcurlIsOpenedAtTheFirstExchangeAndWithoutItTheServiceIsUnreachable) {
+    TempHome home;
+    FakeService service;
+    ConfigStore::save(AgentConfig{.baseUrl = service.server.url(), .token = "tok-1"});
+    auto mapsLibcurl = [](const AgentProcess& agent) {
+        for (const auto& lib : mappedLibraries(agent.pid()))
+            if (lib.starts_with("libcurl")) return true;
+        return false;
+    };
+    {
+        AgentProcess agent({"--mcp"});
+        EXPECT_EQ(ask(agent, Json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "ping"}})["id"], 1);
+        EXPECT_FALSE(mapsLibcurl(agent));
+        EXPECT_EQ(ask(agent, toolsCall(2, "list_plans", Json::object()))["result"], service.callResult);
+        EXPECT_TRUE(mapsLibcurl(agent));
+        EXPECT_EQ(agent.finish(), 0);
+    }
+
+    // A libcurl that cannot be loaded: the service is out of reach, the local
+    // tools are not, and the log says why.
+    std::filesystem::create_directories(home.path() + "/lib");
+    AtomicFile::write(home.path() + "/lib/libcurl.so.4", "not a library", 0644);
+    AgentProcess agent({"--mcp"}, {{"LD_LIBRARY_PATH", home.path() + "/lib"}});
+    EXPECT_EQ(errorText(ask(agent, toolsCall(1, "list_plans", Json::object()))),
+              "Erreur remote_error : Réponse illisible du serveur Kestro (HTTP 0).");
+    Json tools = ask(agent, toolsList(2))["result"]["tools"];
+    EXPECT_EQ(tools.size(), LocalTools::defs().size());
+    EXPECT_EQ(agent.finish(), 0);
+    EXPECT_NE(agent.stderrText().find("libcurl indisponible"), std::string::npos) << agent.stderrText();
+    EXPECT_EQ(service.callRequests, 1);
 }
 
 // One short session: the instructions given at "initialize" and the start line.

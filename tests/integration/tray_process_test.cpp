@@ -18,11 +18,13 @@ using Ms = std::chrono::milliseconds;
 
 namespace {
 
-bool anyQt(const std::vector<std::string>& libs) {
+bool anyStartingWith(const std::vector<std::string>& libs, const std::string& prefix) {
     for (const auto& lib : libs)
-        if (lib.starts_with("libQt")) return true;
+        if (lib.starts_with(prefix)) return true;
     return false;
 }
+
+bool anyQt(const std::vector<std::string>& libs) { return anyStartingWith(libs, "libQt"); }
 
 // Polls `done` every 25 ms for at most `timeout`.
 template <typename F>
@@ -42,7 +44,7 @@ std::string exeOf(pid_t pid) {
 
 const std::map<std::string, std::string> kOffscreen{{"QT_QPA_PLATFORM", "offscreen"}};
 
-TEST(TrayProcess, McpServerMapsNoQtLibrary) {
+TEST(TrayProcess, McpServerMapsNoQtLibraryNorLibcurlBeforeItReachesTheService) {
     TempHome home;
     AgentProcess agent({"--mcp"});
     agent.writeLine(R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{}})");
@@ -50,10 +52,11 @@ TEST(TrayProcess, McpServerMapsNoQtLibrary) {
     std::vector<std::string> libs = mappedLibraries(agent.pid());
     ASSERT_FALSE(libs.empty());
     EXPECT_FALSE(anyQt(libs));
+    EXPECT_FALSE(anyStartingWith(libs, "libcurl")) << "no manifest to fetch, no tool call yet";
     EXPECT_EQ(agent.finish(), 0);
 }
 
-TEST(TrayProcess, VersionLoadsNoQtLibrary) {
+TEST(TrayProcess, VersionLoadsNeitherQtNorLibcurl) {
     TempHome home;
     // The dynamic loader names every object it loads when asked to.
     AgentProcess agent({"--version"}, {{"LD_DEBUG", "files"}});
@@ -61,6 +64,7 @@ TEST(TrayProcess, VersionLoadsNoQtLibrary) {
     EXPECT_EQ(agent.pendingStdout(), "1.1.4\n");
     EXPECT_NE(agent.stderrText().find("libc.so"), std::string::npos) << "the loader did report";
     EXPECT_EQ(agent.stderrText().find("libQt"), std::string::npos);
+    EXPECT_EQ(agent.stderrText().find("libcurl"), std::string::npos);
 }
 
 TEST(TrayProcess, NoArgumentRunsTheGuiProgramHoldingTheLock) {
