@@ -2,14 +2,17 @@
 server built from bench/trivial_server.c in the same run, so ratios are what count.
 
   start-to-first-reply: spawn the server, send one ping, read its reply (median of N runs);
-                        also for the trivial server linked with libcurl and ICU, the
-                        agent's floor, since it needs both before its first reply
+                        also for the trivial server linked with ICU and libstdc++, the
+                        agent's floor, since it needs both before its first reply, and
+                        with libcurl too; and for the agent with a manifest to fetch
+                        first from a server on the loopback, as a real start does
   ping burst:           stream many pings through one server, configuration reloaded before each
   listing:              list_local_files on 10 000 files, the whole tools/call, against
                         `find -printf` of the same folder (names, sizes, dates)
 
 Usage: python3 bench/mcp_process.py [build-dir] [other kestro-agent binaries to compare...]
 """
+import http.server
 import json
 import os
 import shutil
@@ -90,6 +93,27 @@ def burst(command, env, count=10_000, runs=5):
     return statistics.median(rates)
 
 
+class ManifestHandler(http.server.BaseHTTPRequestHandler):
+    BODY = json.dumps({"instructions": "Consignes du service"}).encode()
+
+    def do_GET(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(self.BODY)))
+        self.end_headers()
+        self.wfile.write(self.BODY)
+
+    def log_message(self, *args):
+        pass
+
+
+def manifest_server():
+    """A manifest on the loopback, started in a thread: (server, its URL)."""
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), ManifestHandler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, f"http://127.0.0.1:{server.server_address[1]}/api/v1/agent_manifest.php"
+
+
 def make_folder(path, count=10_000):
     exts = [".jpg", ".PNG", ".mp4", ".mov", ".pdf", ".txt", ".webp", ".heic"]
     os.makedirs(path)
@@ -146,17 +170,23 @@ def main():
         folder = os.path.join(home, "SEQ07")
         make_folder(folder)
 
-        # The agent must load libcurl (proxies, TLS, HTTP/2) and ICU before its
-        # first reply: the same trivial server linked with them is its floor.
-        linked = build_trivial(home, ("curl", "icuuc", "icui18n"))
+        # The agent must load ICU (and so libstdc++) before its first reply:
+        # the same trivial server linked with them is its floor. libcurl
+        # (proxies, TLS, HTTP/2) comes with the first exchange with the
+        # service, which at a real start is the manifest's fetch.
+        floors = [("the same, ICU + libstdc++", build_trivial(home, ("icuuc", "icui18n", "stdc++"))),
+                  ("the same, + libcurl", build_trivial(home, ("icuuc", "icui18n", "stdc++", "curl")))]
         base_start = first_reply(trivial, env)
-        linked_start = first_reply(linked, env)
+        floor_starts = [(label, first_reply(binary, env)) for label, binary in floors]
         base_rate = burst(trivial, env)
         base_find = find_printf(folder)
+        server, manifest_url = manifest_server()
+        fetching = dict(env, KESTRO_AGENT_MANIFEST_URL=manifest_url)
         print(f"{'':28} {'start → first reply':>22} {'10 000-ping burst':>24} {'list_local_files 10 000':>26}")
         print(f"{'trivial C server / find':28} {base_start * 1000:18.2f} ms {base_rate:17,.0f} msg/s "
               f"{base_find * 1000:18.1f} ms (find)")
-        print(f"{'the same, libcurl + ICU linked':28} {linked_start * 1000:9.2f} ms ({linked_start / base_start:4.1f}×)")
+        for label, took in floor_starts:
+            print(f"{label:28} {took * 1000:9.2f} ms ({took / base_start:4.1f}×)")
         for agent in agents:
             command = [agent, "--mcp"]
             start = first_reply(command, env)
@@ -165,6 +195,9 @@ def main():
             print(f"{os.path.relpath(agent):28} {start * 1000:9.2f} ms ({start / base_start:4.1f}×) "
                   f"{rate:10,.0f} msg/s ({rate / base_rate:4.2f}×) {took * 1000:9.1f} ms ({took / base_find:4.2f}×, "
                   f"{size / 1e6:.1f} MB)")
+            with_manifest = first_reply(command, fetching)
+            print(f"{'  … fetching a manifest':28} {with_manifest * 1000:9.2f} ms ({with_manifest / base_start:4.1f}×)")
+        server.shutdown()
     finally:
         shutil.rmtree(home, ignore_errors=True)
 
