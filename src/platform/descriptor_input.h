@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <streambuf>
-#include <vector>
 
 // A stream buffer reading a file descriptor (the server's standard input) in
 // large reads, and counting the reads that brought bytes. The count tells a
@@ -26,6 +26,9 @@ class DescriptorInput : public std::streambuf {
 
   private:
     int m_fd;
-    std::vector<char> m_buffer;
+    // Left unfilled: a process that reads one short line touches one page of
+    // it, not sixty-four kilobytes, at start.
+    std::unique_ptr<char[]> m_buffer;
+    size_t m_size;
     size_t m_reads = 0;
 };
