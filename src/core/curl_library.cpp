@@ -48,7 +48,7 @@ bool resolve(void* library, const char* name, Function& entry) {
 }
 
 const Entries* open() {
-    void* library = ::dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    void* library = ::dlopen(kLibrary, RTLD_LAZY | RTLD_LOCAL);
     if (!library) {
         std::fprintf(stderr, "[kestro-agent] libcurl indisponible : %s\n", ::dlerror());
         return nullptr;
