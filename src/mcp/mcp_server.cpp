@@ -155,8 +155,7 @@ std::string lineOf(const Json& message) {
 }  // namespace
 
 void MCPServer::send(const Json& message) {
-    if (m_outputClosed) return;
-    writeLine(lineOf(message));
+    if (!m_outputClosed) writeLine(lineOf(message));
 }
 
 void MCPServer::writeLine(std::string line) {

@@ -6,8 +6,7 @@
 #include <cerrno>
 
 DescriptorInput::DescriptorInput(int fd, size_t bufferSize)
-    : m_fd(fd), m_buffer(std::make_unique_for_overwrite<char[]>(bufferSize > 0 ? bufferSize : 1)),
-      m_size(bufferSize > 0 ? bufferSize : 1) {}
+    : m_fd(fd), m_size(bufferSize > 0 ? bufferSize : 1), m_buffer(std::make_unique_for_overwrite<char[]>(m_size)) {}
 
 DescriptorInput::int_type DescriptorInput::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());

@@ -26,9 +26,9 @@ class DescriptorInput : public std::streambuf {
 
   private:
     int m_fd;
+    size_t m_size;
     // Left unfilled: a process that reads one short line touches one page of
     // it, not sixty-four kilobytes, at start.
     std::unique_ptr<char[]> m_buffer;
-    size_t m_size;
     size_t m_reads = 0;
 };

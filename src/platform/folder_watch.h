@@ -3,8 +3,8 @@
 #include <string>
 
 // Whether anything in one folder may have changed since the last question,
-// for the price of one read that does not block: a server asks before every
-// message and must not walk the file's path each time. Any doubt counts as a
+// for the price of one read that does not block: a server asks whenever new
+// input has come and must not walk the file's path each time. Any doubt counts as a
 // change: no watch in place yet (the first question, a folder that does not
 // exist, a watch limit reached), the folder deleted or moved, events lost to
 // an overflow of the kernel's queue.

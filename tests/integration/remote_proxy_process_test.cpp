@@ -202,11 +202,7 @@ TEST(RemoteProxyProcess, LibcurlIsOpenedAtTheFirstExchangeAndWithoutItTheService
     TempHome home;
     FakeService service;
     ConfigStore::save(AgentConfig{.baseUrl = service.server.url(), .token = "tok-1"});
-    auto mapsLibcurl = [](const AgentProcess& agent) {
-        for (const auto& lib : mappedLibraries(agent.pid()))
-            if (lib.starts_with("libcurl")) return true;
-        return false;
-    };
+    auto mapsLibcurl = [](const AgentProcess& agent) { return anyNamed(mappedLibraries(agent.pid()), "libcurl"); };
     {
         AgentProcess agent({"--mcp"});
         EXPECT_EQ(ask(agent, Json{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "ping"}})["id"], 1);

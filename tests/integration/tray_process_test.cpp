@@ -18,13 +18,7 @@ using Ms = std::chrono::milliseconds;
 
 namespace {
 
-bool anyStartingWith(const std::vector<std::string>& libs, const std::string& prefix) {
-    for (const auto& lib : libs)
-        if (lib.starts_with(prefix)) return true;
-    return false;
-}
-
-bool anyQt(const std::vector<std::string>& libs) { return anyStartingWith(libs, "libQt"); }
+bool anyQt(const std::vector<std::string>& libs) { return anyNamed(libs, "libQt"); }
 
 // Polls `done` every 25 ms for at most `timeout`.
 template <typename F>
@@ -52,7 +46,7 @@ TEST(TrayProcess, McpServerMapsNoQtLibraryNorLibcurlBeforeItReachesTheService) {
     std::vector<std::string> libs = mappedLibraries(agent.pid());
     ASSERT_FALSE(libs.empty());
     EXPECT_FALSE(anyQt(libs));
-    EXPECT_FALSE(anyStartingWith(libs, "libcurl")) << "no manifest to fetch, no tool call yet";
+    EXPECT_FALSE(anyNamed(libs, "libcurl")) << "no manifest to fetch, no tool call yet";
     EXPECT_EQ(agent.finish(), 0);
 }
 

@@ -110,9 +110,14 @@ TEST(ManifestParse, ToolEntriesAreKeyedByNameAndTheLastWins) {
     EXPECT_EQ(m->tools["upload_file_to_plan"]["readOnly"], false);
 }
 
-TEST(ManifestLoad, AGoodAnswerIsUsedAndCachedAsReceived) {
+// Every load starts in an empty HOME with no address in the environment.
+class ManifestLoad : public ::testing::Test {
+  protected:
     TempHome home;
-    ScopedOverride none(std::nullopt);
+    ScopedOverride none{std::nullopt};
+};
+
+TEST_F(ManifestLoad, AGoodAnswerIsUsedAndCachedAsReceived) {
     ManifestService service;
     const std::string bytes = "{ \"instructions\" : \"Du service\",\n \"tools\": [] }";
     service.answer(200, bytes);
@@ -129,9 +134,7 @@ TEST(ManifestLoad, AGoodAnswerIsUsedAndCachedAsReceived) {
     EXPECT_EQ(cached(), "{}");
 }
 
-TEST(ManifestLoad, BadAnswersFallBackToTheCacheAndNeverReplaceIt) {
-    TempHome home;
-    ScopedOverride none(std::nullopt);
+TEST_F(ManifestLoad, BadAnswersFallBackToTheCacheAndNeverReplaceIt) {
     ManifestService service;
     const std::string good = "{\"instructions\":\"En cache\"}";
     service.answer(200, good);
@@ -156,9 +159,7 @@ TEST(ManifestLoad, BadAnswersFallBackToTheCacheAndNeverReplaceIt) {
     EXPECT_EQ(service.requests, 1 + static_cast<int>(std::size(cases)));
 }
 
-TEST(ManifestLoad, ASlowServiceIsNotWaitedForAndCannotTouchTheCacheLater) {
-    TempHome home;
-    ScopedOverride none(std::nullopt);
+TEST_F(ManifestLoad, ASlowServiceIsNotWaitedForAndCannotTouchTheCacheLater) {
     const std::string good = "{\"instructions\":\"En cache\"}";
     ASSERT_TRUE(AtomicFile::makeDirs(home.configDir(), 0700));
     ASSERT_TRUE(AtomicFile::write(Manifest::cacheFile(), good, 0644));
@@ -172,9 +173,7 @@ TEST(ManifestLoad, ASlowServiceIsNotWaitedForAndCannotTouchTheCacheLater) {
     EXPECT_EQ(cached(), good) << "a late answer replaced the cache";
 }
 
-TEST(ManifestLoad, NoServiceAndNoCacheGivesNothing) {
-    TempHome home;
-    ScopedOverride none(std::nullopt);
+TEST_F(ManifestLoad, NoServiceAndNoCacheGivesNothing) {
     EXPECT_FALSE(Manifest::load("http://127.0.0.1:" + std::to_string(TestHttpServer::unusedPort()), 1));
     EXPECT_FALSE(Manifest::load("", 1));
     // An unreadable cache is no manifest either.
@@ -183,8 +182,7 @@ TEST(ManifestLoad, NoServiceAndNoCacheGivesNothing) {
     EXPECT_FALSE(Manifest::load("", 1));
 }
 
-TEST(ManifestLoad, TheEnvironmentNamesTheSource) {
-    TempHome home;
+TEST_F(ManifestLoad, TheEnvironmentNamesTheSource) {
     ManifestService service;
     service.answer(200, "{\"instructions\":\"base\"}");
     {

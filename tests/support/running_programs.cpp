@@ -49,6 +49,10 @@ void endProcesses(const std::vector<pid_t>& pids, std::chrono::milliseconds grac
     waitGone(pids, grace);
 }
 
+bool anyNamed(const std::vector<std::string>& libs, const std::string& prefix) {
+    return std::any_of(libs.begin(), libs.end(), [&](const std::string& lib) { return lib.starts_with(prefix); });
+}
+
 std::vector<std::string> mappedLibraries(pid_t pid) {
     std::vector<std::string> libs;
     std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");

@@ -17,3 +17,6 @@ void endProcesses(const std::vector<pid_t>& pids, std::chrono::milliseconds grac
 
 // The names of the shared objects mapped into process `pid` (from /proc/PID/maps).
 std::vector<std::string> mappedLibraries(pid_t pid);
+
+// Whether one of `libs` is named with `prefix` ("libQt", "libcurl").
+bool anyNamed(const std::vector<std::string>& libs, const std::string& prefix);
