@@ -94,6 +94,15 @@ void LoopbackListener::serve(const Handler& handler) {
         ::close(it->fd);
         return connections.erase(it);
     };
+    // The oldest connection still waiting for its request with no byte of it
+    // arrived. One accepted in this very round has had no poll yet, but its
+    // request may already sit in the socket: that one is not silent.
+    auto oldestSilent = [&] {
+        return std::find_if(connections.begin(), connections.end(), [](const Connection& c) {
+            char byte;
+            return c.phase == Connection::Phase::Reading && ::recv(c.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
+        });
+    };
     Clock::time_point acceptPausedUntil{};
 
     for (;;) {
@@ -192,14 +201,11 @@ void LoopbackListener::serve(const Handler& handler) {
 
         if (pollListen && (fds[1].revents & POLLIN) && !m_stopped.load()) {
             for (;;) {
-                if (int(connections.size()) >= m_limits.maxConnections) {
-                    // Make room by dropping the oldest connection that has not
-                    // said anything yet; with none, leave the rest queued.
-                    auto oldest = std::find_if(connections.begin(), connections.end(),
-                                               [](const Connection& c) { return c.phase == Connection::Phase::Reading; });
-                    if (oldest == connections.end()) break;
-                    finish(oldest);
-                }
+                // When full, room is made by dropping the oldest connection
+                // that has sent nothing; with none, the rest stay queued.
+                bool full = int(connections.size()) >= m_limits.maxConnections;
+                auto silent = full ? oldestSilent() : connections.end();
+                if (full && silent == connections.end()) break;
                 int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
                 if (fd < 0) {
                     // Out of descriptors: back off instead of spinning on a
@@ -208,6 +214,9 @@ void LoopbackListener::serve(const Handler& handler) {
                         acceptPausedUntil = now + std::chrono::milliseconds(100);
                     break;
                 }
+                // Only now that someone is really waiting: dropping first
+                // would close a client for a newcomer that never came.
+                if (silent != connections.end()) finish(silent);
                 Connection c;
                 c.fd = fd;
                 c.accepted = now;

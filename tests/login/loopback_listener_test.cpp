@@ -31,6 +31,21 @@ struct Client {
     ~Client() {
         if (fd >= 0) ::close(fd);
     }
+    void send(const std::string& bytes) const { ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    // What the server sent until it closed, waiting at most `ms` in all.
+    std::string answer(int ms) const {
+        std::string text;
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            pollfd p{fd, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0) return text;
+            char buffer[256];
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) return text;
+            text.append(buffer, std::size_t(n));
+        }
+    }
     // Whether the server closed the connection within `ms` (reading 0 bytes).
     bool closedWithin(int ms) const {
         pollfd p{fd, POLLIN, 0};
@@ -45,10 +60,14 @@ struct Served {
     std::future<void> loop;
     std::atomic<int> handled{0};
 
-    explicit Served(LoopbackListener::Limits limits = {}) {
+    // Listening at once; serving at once too, unless the test first wants
+    // clients waiting in the queue.
+    explicit Served(LoopbackListener::Limits limits = {}, bool serveNow = true) {
         LoopbackListener::OpenError error;
         listener = LoopbackListener::open(0, error, limits);
-        if (!listener) return;
+        if (listener && serveNow) serve();
+    }
+    void serve() {
         loop = std::async(std::launch::async, [this] {
             listener->serve([this](std::string_view chunk) -> std::string {
                 ++handled;
@@ -115,15 +134,38 @@ TEST(LoopbackListener, SilentClientsNeverKeepTheOthersOut) {
     EXPECT_EQ(rawExchange(s.listener->port(), "real browser", std::chrono::milliseconds(10000)), "got 12");
 }
 
+// As many clients as the limit allows, all at once: none is dropped to make
+// room for a newcomer that never comes.
 TEST(LoopbackListener, ManyClientsAtOnceAreAllAnswered) {
     Served s;
     ASSERT_TRUE(s.listener);
+    const int clients = LoopbackListener::Limits{}.maxConnections;
     std::vector<std::future<std::string>> answers;
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < clients; ++i)
         answers.push_back(std::async(std::launch::async, [&s, i] {
             return rawExchange(s.listener->port(), std::string(std::size_t(i + 1), 'x'));
         }));
-    for (int i = 0; i < 40; ++i) EXPECT_EQ(answers[std::size_t(i)].get(), "got " + std::to_string(i + 1));
+    for (int i = 0; i < clients; ++i) EXPECT_EQ(answers[std::size_t(i)].get(), "got " + std::to_string(i + 1));
+}
+
+// Past the limit, a client whose request already waits in its socket is not
+// silent, even before the server has read it: it is answered in its turn.
+TEST(LoopbackListener, ClientsPastTheLimitThatHaveSpokenAreAnsweredInTurn) {
+    LoopbackListener::Limits limits;
+    limits.maxConnections = 4;
+    Served s(limits, false);
+    ASSERT_TRUE(s.listener);
+    std::vector<std::unique_ptr<Client>> queued;
+    for (int i = 0; i < 12; ++i) {
+        queued.push_back(std::make_unique<Client>(s.listener->port()));
+        ASSERT_GE(queued.back()->fd, 0);
+        queued.back()->send(std::string(std::size_t(i + 1), 'x'));
+    }
+    s.serve();
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(queued[std::size_t(i)]->answer(10000), "got " + std::to_string(i + 1)) << "client " << i;
+        queued[std::size_t(i)].reset();  // closing lets the next one in
+    }
 }
 
 TEST(LoopbackListener, AnEmptyAnswerClosesWithoutReplying) {
