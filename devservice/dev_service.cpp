@@ -74,6 +74,10 @@ struct DevService::Impl {
     httplib::Server server;
     std::thread thread;
     std::thread stopper;  // a "service dies" fault stops the server from outside its own handler
+    // Set by a "service dies" fault before its answer goes out. The stopper
+    // thread may run late, and until it has, a request on a kept-alive or
+    // already accepted connection would find the dead service still serving.
+    bool dead = false;
     int port = 0;
 
     // The first fault that matches, consumed; nothing when none applies.
@@ -108,22 +112,25 @@ struct DevService::Impl {
         return false;
     }
 
+    // Promises a body and ends the connection before sending it.
+    static void dropConnection(httplib::Response& res) {
+        res.set_content_provider(4096, "application/json", [](size_t, size_t, httplib::DataSink& sink) {
+            sink.write("{\"jsonrpc\":\"2.", 14);
+            return false;
+        });
+    }
+
     // Applies the parts of a fault that replace the whole HTTP answer. True
     // when the answer is settled.
     bool applyHttpFault(const Fault& f, httplib::Response& res) {
         if (f.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(f.delayMs));
         if (f.stopService) {
             std::lock_guard lock(mutex);
+            dead = true;
             if (!stopper.joinable()) stopper = std::thread([this] { server.stop(); });
         }
         if (f.dropConnection) {
-            // Promise a body and end the connection before sending it.
-            res.set_content_provider(
-                4096, "application/json",
-                [](size_t, size_t, httplib::DataSink& sink) {
-                    sink.write("{\"jsonrpc\":\"2.", 14);
-                    return false;
-                });
+            dropConnection(res);
             return true;
         }
         if (f.status != 0) {
@@ -277,6 +284,12 @@ DevService::DevService() : m(std::make_unique<Impl>()) {
     // a short wait lets a test stop the service and bring it back quickly.
     m->server.set_keep_alive_timeout(1);
 
+    m->server.set_pre_routing_handler([this](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard lock(m->mutex);
+        if (!m->dead) return httplib::Server::HandlerResponse::Unhandled;
+        Impl::dropConnection(res);
+        return httplib::Server::HandlerResponse::Handled;
+    });
     m->server.Post("/mcp", [this](const httplib::Request& req, httplib::Response& res) { m->handleMcp(req, res); });
     m->server.Put(R"(/upload/(\d+))", [this](const httplib::Request& req, httplib::Response& res,
                                              const httplib::ContentReader& reader) {
@@ -313,6 +326,7 @@ int DevService::start(int port) {
     if (m->port <= 0) return -1;
     {
         std::lock_guard lock(m->mutex);
+        m->dead = false;
         m->state.baseUrl = baseUrl();
     }
     m->thread = std::thread([this] { m->server.listen_after_bind(); });
