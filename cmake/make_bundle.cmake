@@ -16,3 +16,21 @@ file(COPY "${PACKAGING}/icons/io.kestro.agent-menubar.svg" DESTINATION "${icons}
 set(KESTRO_EXEC "\"/opt/Kestro Agent.app/bin/kestro-agent\"")
 configure_file("${PACKAGING}/io.kestro.agent.desktop.in" "${BUNDLE}/share/applications/io.kestro.agent.desktop" @ONLY)
 file(CHMOD "${BUNDLE}/share/applications/io.kestro.agent.desktop" PERMISSIONS ${data_perms})
+# The installer travels with the bundle: a downloaded release installs itself.
+file(COPY "${PACKAGING}/install" DESTINATION "${BUNDLE}" FILE_PERMISSIONS ${exec_perms})
+
+# The libraries and plugins that make the bundle run on any current desktop.
+set(bundle_arguments "")
+string(REPLACE "|" ";" plugins "${PLUGINS}")
+foreach(plugin IN LISTS plugins)
+    list(APPEND bundle_arguments --plugin "${plugin}")
+endforeach()
+string(REPLACE "|" ";" opened "${OPENED}")
+foreach(library IN LISTS opened)
+    list(APPEND bundle_arguments --opened "${library}")
+endforeach()
+execute_process(COMMAND "${PYTHON}" "${BUNDLE_LIBRARIES}" "${BUNDLE}" ${bundle_arguments}
+                RESULT_VARIABLE bundled)
+if(NOT bundled EQUAL 0)
+    message(FATAL_ERROR "could not gather the bundle's libraries")
+endif()

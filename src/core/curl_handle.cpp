@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "core/certificate_store.h"
+
 namespace {
 
 std::once_flag gGlobalInit;
@@ -13,6 +15,12 @@ CurlHandle::CurlHandle() {
     // unguarded on first use.
     std::call_once(gGlobalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     m_handle = curl_easy_init();
+    if (m_handle) CertificateStore::ofThisSystem().applyTo(m_handle);
+}
+
+void CurlHandle::resetOptions(CURL* handle) {
+    curl_easy_reset(handle);
+    CertificateStore::ofThisSystem().applyTo(handle);
 }
 
 CurlHandle::~CurlHandle() {

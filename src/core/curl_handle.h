@@ -4,7 +4,8 @@
 
 // Owns one libcurl easy handle. The library's global set-up runs once, before
 // the first handle, whichever thread creates it. (libcurl itself is opened by
-// that first call: see curl_library.cpp.)
+// that first call: see curl_library.cpp.) Every handle verifies servers
+// against this system's certificate store (certificate_store.h).
 class CurlHandle {
 public:
     CurlHandle();
@@ -14,6 +15,10 @@ public:
 
     // Null only when libcurl could not allocate a handle.
     CURL* get() const { return m_handle; }
+
+    // Clears every option of `handle` (its live connections stay), keeping
+    // the certificate store.
+    static void resetOptions(CURL* handle);
 
 private:
     CURL* m_handle = nullptr;

@@ -198,7 +198,7 @@ HopOutcome perform(CURL* curl, const Hop& hop, const Limits& limits, Clock::time
     sink.maxBytes = limits.maxResponseBytes;
     ProgressRelay relay{&onProgress};
 
-    curl_easy_reset(curl);  // options only: live connections stay for the next call
+    CurlHandle::resetOptions(curl);  // options only: live connections stay for the next call
     curl_easy_setopt(curl, CURLOPT_URL, hop.url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QStringList>
 
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "config/config_store.h"
 #include "maintenance/updater.h"
@@ -14,6 +16,7 @@
 #include "ui/core/agent_state.h"
 #include "ui/core/panel_model.h"
 #include "ui/qt/app_delegate.h"
+#include "ui/qt/display_platform.h"
 #include "ui/qt/instance_channel.h"
 #include "ui/qt/qt_main_queue.h"
 
@@ -45,7 +48,19 @@ int run(int argc, char** argv) {
         return 0;
     }
 
-    QApplication app(argc, argv);
+    // The command line Qt sees, with the platform when it must be named: an
+    // argument, not a variable, so the browser and the relaunched program
+    // inherit nothing.
+    std::vector<char*> qtArguments(argv, argv + argc);
+    auto platform = DisplayPlatform::forcedPlatform(std::getenv("QT_QPA_PLATFORM"), hasArgument(argc, argv, "-platform"));
+    char platformFlag[] = "-platform";
+    if (platform) {
+        qtArguments.push_back(platformFlag);
+        qtArguments.push_back(platform->data());
+    }
+    qtArguments.push_back(nullptr);
+    int qtArgumentCount = static_cast<int>(qtArguments.size()) - 1;
+    QApplication app(qtArgumentCount, qtArguments.data());
     QApplication::setApplicationName(PanelText::kTitle);
     QApplication::setDesktopFileName("io.kestro.agent");
     // Closing the panel's window must never end the application.
