@@ -6,7 +6,9 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QThread>
 #include <QSystemTrayIcon>
 
 #include "state_fixture.h"
@@ -25,11 +27,13 @@ protected:
         ASSERT_TRUE(dir.isValid());
     }
 
-    std::unique_ptr<AppDelegate> launch(StateFixture& f, bool tray) {
+    std::unique_ptr<AppDelegate> launch(StateFixture& f, bool tray, bool background = false) {
+        trayShown = tray;
         f.make();
         AppDelegate::Options options;
         options.settingsFile = settingsFile();
-        options.trayAvailable = tray;
+        options.trayAvailable = [this] { return trayShown; };
+        options.background = background;
         options.actions.openUrl = [](const std::string&) {};
         options.actions.quit = [] {};
         auto d = std::make_unique<AppDelegate>(f.state, f.main, options);
@@ -45,7 +49,20 @@ protected:
         return static_cast<int>(std::count(f.calls.begin(), f.calls.end(), what));
     }
 
+    // Runs the event loop until `done`, for at most a few seconds.
+    template <typename F>
+    static bool spinUntil(F done) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < 10000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(10);
+        }
+        return done();
+    }
+
     QTemporaryDir dir;
+    bool trayShown = false;
 };
 
 }  // namespace
@@ -138,7 +155,8 @@ TEST_F(AppDelegateTest, LaunchFromElsewhereLeavesStartAtLoginAndTheSettingAlone)
 TEST_F(AppDelegateTest, SchedulesTheSilentChecksAndTheHourlyAnnouncement) {
     StateFixture f(true);
     f.executable = kInstalled;
-    auto d = launch(f, false);
+    // Started by the session: nothing shown, so only the schedules ask.
+    auto d = launch(f, false, true);
     f.calls.clear();
     f.main.advance(19s);
     f.background.runAll();
@@ -163,7 +181,7 @@ TEST_F(AppDelegateTest, SchedulesTheSilentChecksAndTheHourlyAnnouncement) {
 TEST_F(AppDelegateTest, ScheduledTasksDoNothingOnceTheDelegateIsGone) {
     StateFixture f(true);
     f.executable = kInstalled;
-    launch(f, false).reset();
+    launch(f, false, true).reset();
     f.calls.clear();
     f.main.advance(7h);
     f.background.runAll();
@@ -189,4 +207,50 @@ TEST_F(AppDelegateTest, EveryRowGetsTheHeightItAsksFor) {
         ASSERT_NE(row, nullptr);
         EXPECT_GE(row->height(), row->sizeHint().height()) << key;
     }
+}
+
+TEST_F(AppDelegateTest, WithoutATrayAUserLaunchShowsTheWindowEvenLoggedIn) {
+    StateFixture f(true);
+    auto d = launch(f, false);
+    EXPECT_EQ(d->panel()->form(), PanelWindow::Form::window);
+    EXPECT_TRUE(d->panel()->isVisible());
+}
+
+TEST_F(AppDelegateTest, ATrayThatComesAfterTheLaunchTakesTheIcon) {
+    // Started by the session before its panel bar, logged in: nothing to show yet.
+    StateFixture f(true);
+    auto d = launch(f, false, true);
+    EXPECT_EQ(d->statusItem(), nullptr);
+    EXPECT_FALSE(d->panel()->isVisible());
+
+    trayShown = true;
+    ASSERT_TRUE(spinUntil([&] { return d->statusItem() != nullptr; }));
+    EXPECT_TRUE(d->statusItem()->isVisible());
+    ASSERT_NE(d->panel(), nullptr);
+    EXPECT_EQ(d->panel()->form(), PanelWindow::Form::floating);
+    EXPECT_FALSE(d->panel()->isVisible());
+    d->togglePanel();
+    EXPECT_TRUE(d->panel()->isVisible());
+}
+
+TEST_F(AppDelegateTest, AShownWindowMovesUnderTheLateTrayIcon) {
+    StateFixture f;
+    auto d = launch(f, false);
+    ASSERT_TRUE(d->panel()->isVisible());
+    trayShown = true;
+    ASSERT_TRUE(spinUntil([&] { return d->statusItem() && d->panel() && d->panel()->isVisible(); }));
+    EXPECT_EQ(d->panel()->form(), PanelWindow::Form::floating);
+}
+
+TEST_F(AppDelegateTest, AQuickSecondClickOnTheIconIsNotLost) {
+    StateFixture f(true);
+    auto d = launch(f, true);
+    ASSERT_NE(d->statusItem(), nullptr);
+    emit d->statusItem()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(d->panel()->isVisible());
+    // The second click of two in quick succession arrives as a double click.
+    emit d->statusItem()->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_FALSE(d->panel()->isVisible());
+    emit d->statusItem()->activated(QSystemTrayIcon::Context);
+    EXPECT_FALSE(d->panel()->isVisible());
 }

@@ -23,30 +23,72 @@ AppDelegate::~AppDelegate() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-    bool tray = m_options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    const bool tray = trayAvailable();
     if (tray) createStatusItem();
     // Without a tray nothing could ever be clicked: the panel becomes an
     // ordinary window instead, never a process without a face.
     createPanel(tray);
-    if (!m_state->cfg().isLoggedIn()) {
-        showPanel();
-        // The icon may still be settling into the tray (embedding, resizing):
-        // place the panel again under where it ends up.
-        QTimer::singleShot(kSettleTime, this, [this] {
-            if (!m_panel->isVisible() || m_panel->form() != PanelWindow::Form::floating) return;
-            m_anchor = anchor();
-            place();
-        });
+    if (!tray) {
+        // A session starting its autostart entries before its panel bar has
+        // no tray yet: the icon goes there as soon as one appears.
+        watchForTray();
+        if (!m_options.background || !m_state->cfg().isLoggedIn()) showPanel();
+    } else if (!m_state->cfg().isLoggedIn()) {
+        // The icon is still settling into the tray (embedding, resizing):
+        // the panel is shown once it is known where, so it never jumps.
+        showWhenIconSettled(kSettleTime);
     }
     applyLoginItemDefault();
     startSchedules();
+}
+
+bool AppDelegate::trayAvailable() const {
+    return m_options.trayAvailable ? m_options.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void AppDelegate::showWhenIconSettled(std::chrono::milliseconds left) {
+    constexpr std::chrono::milliseconds step{50};
+    QRect icon = m_statusItem ? m_statusItem->geometry() : QRect();
+    if ((icon.isValid() && !icon.isEmpty()) || left <= std::chrono::milliseconds::zero()) {
+        showPanel();
+        return;
+    }
+    QTimer::singleShot(step, this, [this, left, step] { showWhenIconSettled(left - step); });
+}
+
+void AppDelegate::watchForTray() {
+    // Qt asks the desktop again at each call (the XEmbed manager selection,
+    // or the StatusNotifier watcher on the session bus), so a plain timer
+    // sees a tray that was started after the application.
+    m_trayWatch = new QTimer(this);
+    m_trayWatch->setInterval(kTrayWatchEvery);
+    connect(m_trayWatch, &QTimer::timeout, this, [this] {
+        if (trayAvailable()) moveIntoTray();
+    });
+    m_trayWatch->start();
+}
+
+void AppDelegate::moveIntoTray() {
+    m_trayWatch->stop();
+    m_trayWatch->deleteLater();
+    m_trayWatch = nullptr;
+    const bool wasShown = m_panel->isVisible();
+    m_panel->hide();
+    m_panel->deleteLater();
+    m_panel = nullptr;
+    createStatusItem();
+    createPanel(true);
+    // What the user was looking at stays in front of them, now under the icon.
+    if (wasShown) showWhenIconSettled(kSettleTime);
 }
 
 void AppDelegate::createStatusItem() {
     m_statusItem = new QSystemTrayIcon(Symbols::trayIcon(), this);
     m_statusItem->setToolTip(PanelText::kTitle);
     connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason != QSystemTrayIcon::Trigger) return;
+        // A second click soon after the first comes as a double click: it
+        // toggles the panel too, or the user's click would be lost.
+        if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick) return;
         m_clicked = true;
         togglePanel();
         m_clicked = false;

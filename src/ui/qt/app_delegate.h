@@ -17,6 +17,7 @@ class MainQueue;
 class PanelWindow;
 class QSystemTrayIcon;
 class QMenu;
+class QTimer;
 
 // The tray application: the status icon, the panel under it, the first-launch
 // start-at-login default and the schedules that keep the update information
@@ -34,10 +35,13 @@ public:
     static constexpr std::chrono::hours kAvailableEvery{1};
     static inline const char* kLoginItemDecided = "loginItemDecided";
     static constexpr std::chrono::milliseconds kSettleTime{800};
+    // How often a desktop without a tray is asked again whether one came.
+    static constexpr std::chrono::milliseconds kTrayWatchEvery{1000};
 
     struct Options {
         QString settingsFile;                     // the per-user settings (INI)
-        std::optional<bool> trayAvailable;        // the desktop's answer when unset
+        std::function<bool()> trayAvailable;      // the desktop's answer when unset
+        bool background = false;                  // started by the session, not by the user
         ContentView::Actions actions;             // browser and quit
     };
 
@@ -59,8 +63,12 @@ public:
     PanelWindow* panel() const { return m_panel; }
 
 private:
+    bool trayAvailable() const;
     void createStatusItem();
     void createPanel(bool floating);
+    void watchForTray();
+    void moveIntoTray();
+    void showWhenIconSettled(std::chrono::milliseconds left);
     void applyLoginItemDefault();
     void startSchedules();
     void place();
@@ -73,5 +81,6 @@ private:
     QMenu* m_menu = nullptr;
     PanelWindow* m_panel = nullptr;
     bool m_clicked = false;         // inside the icon's click
+    QTimer* m_trayWatch = nullptr;  // runs while there is no tray
     std::optional<QRect> m_anchor;  // where the icon was when the panel was last placed
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/config_store.h"
+#include "core/version.h"
 #include "maintenance/updater.h"
 #include "platform/browser_launcher.h"
 #include "platform/instance_lock.h"
@@ -19,6 +20,7 @@
 #include "ui/qt/display_platform.h"
 #include "ui/qt/instance_channel.h"
 #include "ui/qt/qt_main_queue.h"
+#include "ui/qt/symbols.h"
 
 namespace TrayApplication {
 namespace {
@@ -61,8 +63,14 @@ int run(int argc, char** argv) {
     qtArguments.push_back(nullptr);
     int qtArgumentCount = static_cast<int>(qtArguments.size()) - 1;
     QApplication app(qtArgumentCount, qtArguments.data());
-    QApplication::setApplicationName(PanelText::kTitle);
-    QApplication::setDesktopFileName("io.kestro.agent");
+    // The application name is the X window class, which taskbars match
+    // against the desktop entry's StartupWMClass to show the entry's icon and
+    // group the windows; the display name stays the title users read.
+    QApplication::setApplicationName(kBundleIdentifier);
+    QApplication::setApplicationDisplayName(PanelText::kTitle);
+    QApplication::setDesktopFileName(kBundleIdentifier);
+    // Every window gets the application's icon (_NET_WM_ICON on X11).
+    QApplication::setWindowIcon(Symbols::applicationIcon());
     // Closing the panel's window must never end the application.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -77,6 +85,7 @@ int run(int argc, char** argv) {
 
     AppDelegate::Options options;
     options.settingsFile = QString::fromStdString(ConfigStore::dir() + "/settings.ini");
+    options.background = background;
     options.actions.openUrl = openInBrowser;
     options.actions.quit = [] { QApplication::quit(); };
     AppDelegate delegate(state, main, options);
