@@ -34,9 +34,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         watchForTray();
         if (!m_options.background || !m_state->cfg().isLoggedIn()) showPanel();
     } else if (!m_state->cfg().isLoggedIn()) {
-        // The icon is still settling into the tray (embedding, resizing):
-        // the panel is shown once it is known where, so it never jumps.
-        showWhenIconSettled(kSettleTime);
+        showUnderSettlingIcon();
     }
     applyLoginItemDefault();
     startSchedules();
@@ -46,14 +44,15 @@ bool AppDelegate::trayAvailable() const {
     return m_options.trayAvailable ? m_options.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void AppDelegate::showWhenIconSettled(std::chrono::milliseconds left) {
-    constexpr std::chrono::milliseconds step{50};
-    QRect icon = m_statusItem ? m_statusItem->geometry() : QRect();
-    if ((icon.isValid() && !icon.isEmpty()) || left <= std::chrono::milliseconds::zero()) {
-        showPanel();
-        return;
-    }
-    QTimer::singleShot(step, this, [this, left, step] { showWhenIconSettled(left - step); });
+void AppDelegate::showUnderSettlingIcon() {
+    showPanel();
+    // The icon may still be settling into the tray (embedding, resizing):
+    // place the panel again under where it ends up.
+    QTimer::singleShot(kSettleTime, this, [this] {
+        if (!m_panel || !m_panel->isVisible() || m_panel->form() != PanelWindow::Form::floating) return;
+        m_anchor = anchor();
+        place();
+    });
 }
 
 void AppDelegate::watchForTray() {
@@ -79,7 +78,7 @@ void AppDelegate::moveIntoTray() {
     createStatusItem();
     createPanel(true);
     // What the user was looking at stays in front of them, now under the icon.
-    if (wasShown) showWhenIconSettled(kSettleTime);
+    if (wasShown) showUnderSettlingIcon();
 }
 
 void AppDelegate::createStatusItem() {

@@ -68,7 +68,7 @@ private:
     void createPanel(bool floating);
     void watchForTray();
     void moveIntoTray();
-    void showWhenIconSettled(std::chrono::milliseconds left);
+    void showUnderSettlingIcon();
     void applyLoginItemDefault();
     void startSchedules();
     void place();
