@@ -41,8 +41,8 @@ TEST(LocalToolsProcess, ToolsListShowsTheSixLocalToolsInOrderWithAnnotations) {
                                                "upload_folder_to_assets", "upload_file_to_media",
                                                "fill_sequence_from_folder"}));
     ASSERT_EQ(tools.size(), 6u);
-    EXPECT_EQ(tools[0]["title"], "Voir les fichiers d'un dossier du Mac");
-    EXPECT_EQ(tools[0]["annotations"], (Json{{"title", "Voir les fichiers d'un dossier du Mac"},
+    EXPECT_EQ(tools[0]["title"], "Voir les fichiers d'un dossier de l'ordinateur");
+    EXPECT_EQ(tools[0]["annotations"], (Json{{"title", "Voir les fichiers d'un dossier de l'ordinateur"},
                                              {"readOnlyHint", true},
                                              {"destructiveHint", false},
                                              {"idempotentHint", true},
