@@ -36,6 +36,15 @@ std::vector<ToolDef> buildDefs() {
                 {
                     {"directory", str("Dossier à lister, ex. ~/Desktop/SEQ07")},
                     {"type", str("Filtrer : image, video, audio, document, ou all (défaut)")},
+                    // A long folder comes a page at a time, so that no
+                    // assistant cuts the result; callers that omit these get
+                    // the first page.
+                    {"name_contains",
+                     str("Ne garder que les fichiers dont le nom contient ce texte, majuscules et minuscules "
+                         "confondues, ex. plan_01, optionnel")},
+                    {"offset", integer("Nombre de fichiers à sauter, pour la page suivante : la valeur next_offset du "
+                                       "résultat précédent (défaut 0)")},
+                    {"limit", integer("Nombre maximal de fichiers à rendre, de 1 à 1000 (défaut 200)")},
                 },
                 {"directory"}),
             .readOnly = true,
