@@ -7,7 +7,8 @@ server built from bench/trivial_server.c in the same run, so ratios are what cou
                         with libcurl too; and for the agent with a manifest to fetch
                         first from a server on the loopback, as a real start does
   ping burst:           stream many pings through one server, configuration reloaded before each
-  listing:              list_local_files on 10 000 files, the whole tools/call, against
+  listing:              list_local_files on 10 000 files, the tools/call of its first page
+                        (200 files, the folder still read and sorted whole), against
                         `find -printf` of the same folder (names, sizes, dates)
 
 Usage: python3 bench/mcp_process.py [build-dir] [other kestro-agent binaries to compare...]
@@ -182,7 +183,7 @@ def main():
         base_find = find_printf(folder)
         server, manifest_url = manifest_server()
         fetching = dict(env, KESTRO_AGENT_MANIFEST_URL=manifest_url)
-        print(f"{'':28} {'start → first reply':>22} {'10 000-ping burst':>24} {'list_local_files 10 000':>26}")
+        print(f"{'':28} {'start → first reply':>22} {'10 000-ping burst':>24} {'200 of 10 000 files':>26}")
         print(f"{'trivial C server / find':28} {base_start * 1000:18.2f} ms {base_rate:17,.0f} msg/s "
               f"{base_find * 1000:18.1f} ms (find)")
         for label, took in floor_starts:
@@ -194,7 +195,7 @@ def main():
             took, size = listing(command, env, folder)
             print(f"{os.path.relpath(agent):28} {start * 1000:9.2f} ms ({start / base_start:4.1f}×) "
                   f"{rate:10,.0f} msg/s ({rate / base_rate:4.2f}×) {took * 1000:9.1f} ms ({took / base_find:4.2f}×, "
-                  f"{size / 1e6:.1f} MB)")
+                  f"{size / 1e3:.0f} kB)")
             with_manifest = first_reply(command, fetching)
             print(f"{'  … fetching a manifest':28} {with_manifest * 1000:9.2f} ms ({with_manifest / base_start:4.1f}×)")
         server.shutdown()

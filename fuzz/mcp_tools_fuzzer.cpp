@@ -25,7 +25,7 @@ constexpr std::array kTools{"list_local_files",        "upload_file_to_plan",   
 constexpr std::array kKeys{"directory", "path",          "type",          "plan_id",          "workspace_id",
                            "sequence_id", "name",        "kind",          "description",      "prompt",
                            "card_id",   "folder_id",     "display_title", "folder_name",      "name_prefix",
-                           "prompt_prefix", "create_missing_plans"};
+                           "prompt_prefix", "create_missing_plans", "offset", "limit", "name_contains"};
 
 // Paths inside the fuzz home and the forms an assistant writes them in.
 constexpr std::array kTexts{"~/shots",

@@ -1,6 +1,8 @@
 #include "core/unicode_text.h"
 
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
 #include <cstdint>
@@ -75,6 +77,29 @@ std::string readable(std::string_view bytes) {
         else
             out.append(bytes.data() + start, static_cast<size_t>(i - start));
     }
+    return out;
+}
+
+std::string folded(std::string_view text) {
+    // ASCII, most file names, folds to lower case; ICU is for the rest.
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    std::string out;
+    if (ascii) {
+        out.assign(text);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    }
+    if (text.size() > size_t(INT32_MAX)) return out;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* caseFold = icu::Normalizer2::getNFKCCasefoldInstance(status);
+    icu::UnicodeString source = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), int32_t(text.size())));
+    if (U_FAILURE(status)) {
+        source.foldCase().toUTF8String(out);  // the data is built into ICU; still, plain folding beats nothing
+        return out;
+    }
+    caseFold->normalize(source, status).toUTF8String(out);
     return out;
 }
 

@@ -23,4 +23,10 @@ bool isUtf8(std::string_view bytes);
 // by U+FFFD, everything else kept.
 std::string readable(std::string_view bytes);
 
+// `text` in the form two texts are compared in when case and spelling
+// variants must not matter: Unicode case folding after compatibility
+// normalization (NFKC_Casefold), so "É" composed or as E and an accent, "ß"
+// and "SS", "Ｐ" and "p" meet. Ill-formed UTF-8 is folded as U+FFFD.
+std::string folded(std::string_view text);
+
 }  // namespace UnicodeText

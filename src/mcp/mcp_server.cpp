@@ -6,6 +6,7 @@
 #include "config/config_store.h"
 #include "core/unicode_text.h"
 #include "core/version.h"
+#include "platform/computer_words.h"
 
 namespace {
 
@@ -115,13 +116,13 @@ void MCPServer::dispatch(const Json& message) {
     Json params = (paramsIt != message.end() && paramsIt->is_object()) ? *paramsIt : Json::object();
 
     if (method == "initialize") {
-        send(result(
-            id,
-            Json{{"protocolVersion", kProtocolVersion},
-                 {"capabilities", {{"tools", {{"listChanged", false}}}}},
-                 {"serverInfo",
-                  {{"name", "kestro-agent"}, {"title", "Kestro Agent (fichiers du Mac)"}, {"version", kAppVersion}}},
-                 {"instructions", instructions()}}));
+        send(result(id, Json{{"protocolVersion", kProtocolVersion},
+                             {"capabilities", {{"tools", {{"listChanged", false}}}}},
+                             {"serverInfo",
+                              {{"name", "kestro-agent"},
+                               {"title", ComputerWords::here("Kestro Agent (fichiers du Mac)")},
+                               {"version", kAppVersion}}},
+                             {"instructions", instructions()}}));
     } else if (method == "ping") {
         send(result(id, Json::object()));
     } else if (method == "tools/list") {

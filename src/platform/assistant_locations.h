@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/desktop_system.h"
+
 // Where each known AI assistant keeps its program and its configuration file,
 // per desktop system. Only the places live here; what the assistants are called
 // and how their files are written belongs to the assistant catalogue.
@@ -11,13 +13,8 @@
 // joined to the text after the "~" without a separator ("~/.codex").
 namespace AssistantLocations {
 
-enum class System { linuxDesktop, macOS };
-
-#ifdef __APPLE__
-inline constexpr System kCurrent = System::macOS;
-#else
-inline constexpr System kCurrent = System::linuxDesktop;
-#endif
+using System = DesktopSystem;
+inline constexpr System kCurrent = kCurrentDesktop;
 
 struct Location {
     std::string key;                    // the catalogue key it belongs to

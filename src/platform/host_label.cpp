@@ -61,7 +61,7 @@ std::string choose(const std::string& machineInfoPath, const std::string& hostNa
         std::string pretty = prettyHostname(text.str());
         if (!pretty.empty()) return pretty;
     }
-    return hostName.empty() ? kFallback : hostName;
+    return hostName.empty() ? std::string(kFallback) : hostName;
 }
 
 std::string current() {

@@ -2,13 +2,15 @@
 
 #include <string>
 
+#include "platform/computer_words.h"
+
 // The name this computer goes by in the service's list of clients and agent
 // tokens: the pretty host name the desktop shows (PRETTY_HOSTNAME in
-// /etc/machine-info), else the kernel's host name, else "Mac" as the service
-// has always seen it when a computer gives no name.
+// /etc/machine-info), else the kernel's host name, else the word for a
+// computer without a name ("Linux"; "Mac" on macOS).
 namespace HostLabel {
 
-inline constexpr const char* kFallback = "Mac";
+inline constexpr std::string_view kFallback = ComputerWords::on(kCurrentDesktop, ComputerWords::kUnnamedComputer);
 
 // The label of this computer.
 std::string current();

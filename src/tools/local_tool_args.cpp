@@ -19,6 +19,32 @@ std::optional<std::string> optionalText(const Json& args, const std::string& key
 
 std::optional<int64_t> optionalInt(const Json& args, const std::string& key) { return intArg(args, key); }
 
+namespace {
+
+bool given(const Json& args, const std::string& key) {
+    if (!args.is_object()) return false;
+    auto it = args.find(key);
+    return it != args.end() && !it->is_null();
+}
+
+}  // namespace
+
+int64_t integerSetting(const Json& args, const std::string& key, int64_t fallback, int64_t min, int64_t max,
+                       const std::string& rule) {
+    if (!given(args, key)) return fallback;
+    auto value = intArg(args, key);
+    if (!value || *value < min || *value > max) throw ToolError("invalid_argument", rule);
+    return *value;
+}
+
+std::optional<std::string> textSetting(const Json& args, const std::string& key, const std::string& rule) {
+    if (!given(args, key)) return std::nullopt;
+    auto text = strArg(args, key);
+    if (!text) throw ToolError("invalid_argument", rule);
+    if (text->empty()) return std::nullopt;
+    return text;
+}
+
 Json finalizeObject(const std::string& target) { return Json{{"target", target}}; }
 
 void setIfPresent(Json& object, const std::string& key, const std::optional<std::string>& text) {

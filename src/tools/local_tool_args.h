@@ -28,6 +28,18 @@ std::optional<std::string> optionalText(const Json& args, const std::string& key
 // An optional integer ("card_id", "folder_id"): present when it reads.
 std::optional<int64_t> optionalInt(const Json& args, const std::string& key);
 
+// An optional setting of a listing ("offset", "limit"): `fallback` when absent
+// or null; an integer from `min` to `max` when given. Anything else given
+// throws "invalid_argument" with `rule`, since a listing made without the
+// setting asked for would look right and be wrong.
+int64_t integerSetting(const Json& args, const std::string& key, int64_t fallback, int64_t min, int64_t max,
+                       const std::string& rule);
+
+// An optional text setting ("name_contains"): nothing when absent, null or
+// empty; throws "invalid_argument" with `rule` when given as anything that
+// does not read as a text.
+std::optional<std::string> textSetting(const Json& args, const std::string& key, const std::string& rule);
+
 // The object handed to the upload pipeline's finalize step: "target" ("plan",
 // "card" or "media"), then only the keys a tool sets, never an empty one.
 Json finalizeObject(const std::string& target);

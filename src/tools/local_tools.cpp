@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/tool_error.h"
+#include "platform/computer_words.h"
 #include "tools/local_tool_handlers.h"
 
 namespace LocalTools {
@@ -12,17 +13,21 @@ namespace {
 constexpr const char* kKindDescription =
     "personnage, decor, accessoire, costume, animal, autre (page Assets) ; reference = page Références";
 
+using ComputerWords::here;
+
 Json property(const char* type, const std::string& description) {
     return Json{{"type", type}, {"description", description}};
 }
 
 // Assistants read these texts as they stand: every character, the typographic
-// ones included (« », —, …, →), is part of how the tools behave.
+// ones included (« », —, …, →), is part of how the tools behave. Those that
+// name the computer are written in their macOS words and told in this
+// desktop's, since assistants repeat them to the user.
 std::vector<ToolDef> buildDefs() {
     return {
         ToolDef{
             .name = "list_local_files",
-            .title = "Voir les fichiers d'un dossier du Mac",
+            .title = here("Voir les fichiers d'un dossier du Mac"),
             .description =
                 "Liste les images, vidéos, sons et documents d'un dossier de CET ordinateur (chemin absolu ou "
                 "~/...). Pour chaque fichier : nom, chemin, taille, et le numéro de plan deviné d'après le nom "
@@ -31,20 +36,29 @@ std::vector<ToolDef> buildDefs() {
                 {
                     {"directory", str("Dossier à lister, ex. ~/Desktop/SEQ07")},
                     {"type", str("Filtrer : image, video, audio, document, ou all (défaut)")},
+                    // A long folder comes a page at a time, so that no
+                    // assistant cuts the result; callers that omit these get
+                    // the first page.
+                    {"name_contains",
+                     str("Ne garder que les fichiers dont le nom contient ce texte, majuscules et minuscules "
+                         "confondues, ex. plan_01, optionnel")},
+                    {"offset", integer("Nombre de fichiers à sauter, pour la page suivante : la valeur next_offset du "
+                                       "résultat précédent (défaut 0)")},
+                    {"limit", integer("Nombre maximal de fichiers à rendre, de 1 à 1000 (défaut 200)")},
                 },
                 {"directory"}),
             .readOnly = true,
         },
         ToolDef{
             .name = "upload_file_to_plan",
-            .title = "Envoyer un fichier du Mac sur un plan",
+            .title = here("Envoyer un fichier du Mac sur un plan"),
             .description =
                 "Envoie une image (jpg/png/webp) ou une vidéo (mp4/mov/webm) de CET ordinateur comme nouvelle "
                 "version active d'un plan du storyboard. `prompt` = le prompt qui a généré l'image (enregistré "
                 "et gravé dans le fichier).",
             .schema = schema(
                 {
-                    {"path", str("Chemin du fichier sur le Mac")},
+                    {"path", str(here("Chemin du fichier sur le Mac"))},
                     {"plan_id", integer("Identifiant du plan (voir list_plans)")},
                     {"prompt", str("Prompt de génération, optionnel")},
                 },
@@ -53,7 +67,7 @@ std::vector<ToolDef> buildDefs() {
         },
         ToolDef{
             .name = "upload_file_to_assets",
-            .title = "Créer une carte Assets depuis un fichier du Mac",
+            .title = here("Créer une carte Assets depuis un fichier du Mac"),
             .description =
                 "Crée une CARTE sur la page « Assets » (personnage, décor, accessoire…) avec une image de CET "
                 "ordinateur comme couverture — c'est ce que veut l'utilisateur quand il dit « mets-le dans les "
@@ -63,7 +77,7 @@ std::vector<ToolDef> buildDefs() {
                 "`card_id`, remplace l'image d'une carte existante (nouvelle version).",
             .schema = schema(
                 {
-                    {"path", str("Chemin de l'image sur le Mac (jpg, png, webp)")},
+                    {"path", str(here("Chemin de l'image sur le Mac (jpg, png, webp)"))},
                     {"workspace_id", integer("Identifiant du workspace")},
                     {"name", str("Nom de la carte")},
                     {"kind", str(kKindDescription)},
@@ -76,7 +90,7 @@ std::vector<ToolDef> buildDefs() {
         },
         ToolDef{
             .name = "upload_folder_to_assets",
-            .title = "Créer des cartes Assets depuis un dossier du Mac",
+            .title = here("Créer des cartes Assets depuis un dossier du Mac"),
             .description =
                 "Crée UNE CARTE par image d'un dossier de CET ordinateur sur la page « Assets ». Nom de chaque "
                 "carte = `name_prefix` + nom du fichier nettoyé (ou renomme ensuite avec update_asset_card). "
@@ -84,7 +98,7 @@ std::vector<ToolDef> buildDefs() {
                 "de 10 fichiers.",
             .schema = schema(
                 {
-                    {"directory", str("Dossier sur le Mac")},
+                    {"directory", str(here("Dossier sur le Mac"))},
                     {"workspace_id", integer("Identifiant du workspace")},
                     {"kind", str(kKindDescription)},
                     {"name_prefix", str("Préfixe des noms de cartes, optionnel (ex. « Forum — »)")},
@@ -96,7 +110,7 @@ std::vector<ToolDef> buildDefs() {
         },
         ToolDef{
             .name = "upload_file_to_media",
-            .title = "Envoyer un fichier du Mac dans la Médiathèque",
+            .title = here("Envoyer un fichier du Mac dans la Médiathèque"),
             .description =
                 "Envoie un fichier de CET ordinateur (image, vidéo, son, document) dans la MÉDIATHÈQUE d'un "
                 "workspace (page « Media » : fichier brut, sans carte). À n'utiliser que si l'utilisateur "
@@ -104,7 +118,7 @@ std::vector<ToolDef> buildDefs() {
                 "`prompt` (description courte) est recommandé.",
             .schema = schema(
                 {
-                    {"path", str("Chemin du fichier sur le Mac")},
+                    {"path", str(here("Chemin du fichier sur le Mac"))},
                     {"workspace_id", integer("Identifiant du workspace")},
                     {"prompt", str("Description / prompt")},
                     {"folder_id", integer("Dossier de la Médiathèque, optionnel")},
@@ -115,7 +129,7 @@ std::vector<ToolDef> buildDefs() {
         },
         ToolDef{
             .name = "fill_sequence_from_folder",
-            .title = "Remplir les plans d'une séquence depuis un dossier du Mac",
+            .title = here("Remplir les plans d'une séquence depuis un dossier du Mac"),
             .description = "Pose les images/vidéos d'un dossier de CET ordinateur sur les plans d'une séquence, en "
                            "appariant chaque fichier au plan par le NUMÉRO trouvé dans son nom (plan_03.jpg, "
                            "03_forum.png, P3.jpg → plan 3). Les plans manquants sont ignorés (ou créés si "
@@ -124,7 +138,7 @@ std::vector<ToolDef> buildDefs() {
                            "fichiers.",
             .schema = schema(
                 {
-                    {"directory", str("Dossier sur le Mac")},
+                    {"directory", str(here("Dossier sur le Mac"))},
                     {"sequence_id", integer("Identifiant de la séquence (voir list_sequences)")},
                     {"workspace_id", integer("Workspace de la séquence (recommandé)")},
                     {"create_missing_plans",

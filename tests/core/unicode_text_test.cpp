@@ -32,4 +32,15 @@ TEST(UnicodeText, TheTwoTrimmingRules) {
     EXPECT_EQ(trimSpacesAndTabs("\xff a \xff"), "\xff a \xff") << "bytes that are not UTF-8 stop the trimming";
 }
 
+TEST(UnicodeText, FoldedMakesCaseAndSpellingVariantsMeet) {
+    EXPECT_EQ(folded("Plan_01.JPG"), "plan_01.jpg");
+    EXPECT_EQ(folded("SÉQUENCE"), folded("séquence"));
+    EXPECT_EQ(folded("Se\u0301quence"), folded("Séquence")) << "an accent written apart, as macOS names are";
+    EXPECT_EQ(folded("STRASSE"), folded("straße"));
+    EXPECT_EQ(folded("\uFF30\uFF4C\uFF41\uFF4E"), "plan") << "full-width letters";
+    EXPECT_EQ(folded("ΣΊΣΥΦΟΣ"), folded("σίσυφος"));
+    EXPECT_EQ(folded(""), "");
+    EXPECT_EQ(folded("a\xFF\x42"), "a\uFFFDb") << "ill-formed bytes";
+}
+
 }  // namespace

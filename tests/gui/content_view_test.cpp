@@ -102,7 +102,7 @@ TEST_F(ContentViewTest, LoggedInControlsCallTheirOperations) {
     EXPECT_TRUE(showsText(*v, "ada@example.com"));
     EXPECT_TRUE(showsText(*v, PanelText::kExample));
     EXPECT_TRUE(showsText(*v, "Non configuré"));
-    EXPECT_TRUE(showsText(*v, "Non détecté sur ce Mac"));
+    EXPECT_TRUE(showsText(*v, "Non détecté sur cet ordinateur"));
     EXPECT_EQ(ContentView::avatarInitial("ada lovelace"), "A");
 
     auto* claude = control(*v, "configure:claude");
@@ -137,7 +137,7 @@ TEST_F(ContentViewTest, FooterControls) {
     StateFixture f;
     auto v = view(f);
     auto* loginItem = control<QCheckBox>(*v, "loginItem");
-    EXPECT_EQ(loginItem->accessibleName(), "Ouvrir au démarrage du Mac");
+    EXPECT_EQ(loginItem->accessibleName(), "Ouvrir à l'ouverture de session");
     EXPECT_FALSE(loginItem->isChecked());
     loginItem->click();
     settle(f);
@@ -148,7 +148,7 @@ TEST_F(ContentViewTest, FooterControls) {
     control(*v, "checkUpdates")->click();
     settle(f);
     EXPECT_FALSE(f.called("checkAndInstall"));
-    EXPECT_TRUE(showsText(*v, "Installe l'app dans Applications pour les mises à jour automatiques."));
+    EXPECT_TRUE(showsText(*v, "Installe l'app dans /opt pour les mises à jour automatiques."));
 
     auto* connections = control(*v, "connections");
     EXPECT_EQ(connections->accessibleName(), "Connexions & apps");

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <iostream>
 
 #include "agent_process.h"
 #include "core/json.h"
 #include "temp_home.h"
+#include "tools/local.h"
 
 namespace fs = std::filesystem;
 
@@ -41,8 +45,8 @@ TEST(LocalToolsProcess, ToolsListShowsTheSixLocalToolsInOrderWithAnnotations) {
                                                "upload_folder_to_assets", "upload_file_to_media",
                                                "fill_sequence_from_folder"}));
     ASSERT_EQ(tools.size(), 6u);
-    EXPECT_EQ(tools[0]["title"], "Voir les fichiers d'un dossier du Mac");
-    EXPECT_EQ(tools[0]["annotations"], (Json{{"title", "Voir les fichiers d'un dossier du Mac"},
+    EXPECT_EQ(tools[0]["title"], "Voir les fichiers d'un dossier de l'ordinateur");
+    EXPECT_EQ(tools[0]["annotations"], (Json{{"title", "Voir les fichiers d'un dossier de l'ordinateur"},
                                              {"readOnlyHint", true},
                                              {"destructiveHint", false},
                                              {"idempotentHint", true},
@@ -117,7 +121,7 @@ TEST(LocalToolsProcess, ListLocalFilesAnswersAsTextAndStructuredContent) {
     EXPECT_EQ(textOf(caps).find("Outil inconnu"), std::string::npos);
 }
 
-TEST(LocalToolsProcess, AFolderOfFiftyThousandFilesIsListedWhole) {
+TEST(LocalToolsProcess, AFolderOfFiftyThousandFilesIsCountedWholeAndListedByPages) {
     TempHome home;
     const std::string dir = home.path() + "/gros";
     fs::create_directories(dir);
@@ -127,16 +131,67 @@ TEST(LocalToolsProcess, AFolderOfFiftyThousandFilesIsListedWhole) {
         ASSERT_GE(fd, 0);
         ::close(fd);
     }
-    McpSession s = runMcpSession({call(1, {{"directory", dir}, {"type", "image"}}), call(2, {{"directory", dir}})});
+    McpSession s = runMcpSession({call(1, {{"directory", dir}, {"type", "image"}}),
+                                  call(2, {{"directory", dir}, {"type", "image"}, {"offset", 24000}, {"limit", 1000}}),
+                                  call(3, {{"directory", dir}})});
     EXPECT_EQ(s.exitStatus, 0);
-    ASSERT_EQ(s.replies.size(), 2u);
-    Json images = reply(s.replies[0])["result"]["structuredContent"]["files"];
-    ASSERT_EQ(images.size(), 25000u);
-    EXPECT_EQ(images[0]["name"], "plan_1.png");
-    EXPECT_EQ(images[1]["name"], "plan_3.png");
-    EXPECT_EQ(images[24999]["name"], "plan_49999.png");
-    EXPECT_EQ(images[24999]["plan_number_guess"], 499);
-    EXPECT_EQ(reply(s.replies[1])["result"]["structuredContent"]["files"].size(), 50000u);
+    ASSERT_EQ(s.replies.size(), 3u);
+    Json first = reply(s.replies[0])["result"]["structuredContent"];
+    EXPECT_EQ(first["total"], 25000);
+    EXPECT_EQ(first["next_offset"], 200);
+    ASSERT_EQ(first["files"].size(), 200u);
+    EXPECT_EQ(first["files"][0]["name"], "plan_1.png");
+    EXPECT_EQ(first["files"][1]["name"], "plan_3.png");
+    Json last = reply(s.replies[1])["result"]["structuredContent"];
+    ASSERT_EQ(last["files"].size(), 1000u);
+    EXPECT_EQ(last["files"][999]["name"], "plan_49999.png");
+    EXPECT_EQ(last["files"][999]["plan_number_guess"], 499);
+    EXPECT_FALSE(last.contains("next_offset"));
+    EXPECT_EQ(reply(s.replies[2])["result"]["structuredContent"]["total"], 50000);
+}
+
+// An assistant that follows next_offset until the list ends, as the result
+// tells it to, meets every file of a long storyboard folder exactly once and in
+// the folder's order, each page within what assistants keep of a tool result.
+TEST(LocalToolsProcess, AnAssistantPagingThroughTwoThousandFilesGetsEachOnce) {
+    TempHome home;
+    const std::string dir = home.path() + "/storyboard";
+    fs::create_directories(dir);
+    const char* patterns[] = {"plan_%d.jpg", "Plan %d - take 2.PNG", "séquence %d.mp4", "SEQ07_P%d.webp"};
+    for (int i = 0; i < 2000; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, patterns[i % 4], i);
+        int fd = ::open((dir + "/" + name).c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    std::vector<std::string> expected;
+    for (const auto& file : Local::list(dir, Local::exts(std::nullopt)).second) expected.push_back(file.name);
+    ASSERT_EQ(expected.size(), 2000u);
+
+    AgentProcess agent({"--mcp"});
+    std::vector<std::string> seen;
+    Json args{{"directory", "~/storyboard"}};
+    size_t pages = 0, largestText = 0;
+    for (int id = 1; id <= 20; ++id) {  // ten pages are expected
+        agent.writeLine(call(id, args));
+        auto line = agent.readLine();
+        ASSERT_TRUE(line) << "no reply to page " << id;
+        Json result = reply(*line)["result"];
+        ASSERT_EQ(result["isError"], false) << textOf(result);
+        const Json& page = result["structuredContent"];
+        EXPECT_EQ(page["total"], 2000);
+        for (const auto& file : page["files"]) seen.push_back(file["name"]);
+        largestText = std::max(largestText, textOf(result).size());
+        ++pages;
+        if (!page.contains("next_offset")) break;
+        args["offset"] = page["next_offset"];
+    }
+    EXPECT_EQ(agent.finish(), 0);
+    EXPECT_EQ(pages, 10u);
+    EXPECT_EQ(seen, expected);
+    EXPECT_LT(largestText, 100000u) << "a page fits what an assistant keeps of a result";
+    std::cout << "[ page text ] largest 200-file page: " << largestText << " bytes\n";
 }
 
 }  // namespace

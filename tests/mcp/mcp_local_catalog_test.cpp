@@ -56,6 +56,7 @@ TEST(LocalCatalogue, ManifestOverridesOnlyPresentationWithTheRightTypes) {
         Json{{"title", 12}, {"description", "Autre texte"}, {"readOnly", "true"}, {"inputSchema", customSchema}};
     m.tools["upload_file_to_media"] =
         Json{{"description", nullptr}, {"inputSchema", Json::array()}, {"readOnly", true}};
+    m.tools["upload_folder_to_assets"] = Json{{"title", "Dossier du Mac, sur le Mac"}};
     m.tools["fill_sequence_from_folder"] = Json::array({1, 2});
     m.tools["list_workspaces"] = Json{{"title", "pas local"}};
     m.tools["List_Local_Files"] = Json{{"title", "casse"}};
@@ -82,7 +83,9 @@ TEST(LocalCatalogue, ManifestOverridesOnlyPresentationWithTheRightTypes) {
     EXPECT_EQ(tools[4]["annotations"]["destructiveHint"], false);
 
     EXPECT_EQ(tools[5]["title"], defs[5].title);
-    EXPECT_EQ(LocalTools::defs()[0].title, "Voir les fichiers d'un dossier du Mac") << "the table itself never changes";
+    EXPECT_EQ(LocalTools::defs()[0].title, "Voir les fichiers d'un dossier de l'ordinateur")
+        << "the table itself never changes";
+    EXPECT_EQ(tools[3]["title"], "Dossier du Mac, sur le Mac") << "the service's words are shown as it wrote them";
 }
 
 TEST(LocalCatalogue, ToolErrorsBecomeErrorResultsWithoutStructuredContent) {

@@ -98,8 +98,9 @@ TEST(McpServer, InitializeAnswersOurVersionAndInstructions) {
     const Json& r = s.replies[0]["result"];
     EXPECT_EQ(r["protocolVersion"], "2025-06-18");
     EXPECT_EQ(r["capabilities"], (Json{{"tools", {{"listChanged", false}}}}));
-    EXPECT_EQ(r["serverInfo"],
-              (Json{{"name", "kestro-agent"}, {"title", "Kestro Agent (fichiers du Mac)"}, {"version", "1.1.4"}}));
+    EXPECT_EQ(
+        r["serverInfo"],
+        (Json{{"name", "kestro-agent"}, {"title", "Kestro Agent (fichiers de l'ordinateur)"}, {"version", "1.1.4"}}));
     std::string text = r["instructions"];
     EXPECT_TRUE(text.starts_with("Kestro : storyboards (séquences → plans → images versionnées)"));
     EXPECT_TRUE(text.ends_with("Récapitule et demande confirmation avant plus de 10 envois. ⚠️ Non connecté : ouvre "

@@ -15,14 +15,14 @@ TEST(HostLabel, PrettyHostnameFromMachineInfo) {
     EXPECT_EQ(HostLabel::prettyHostname("PRETTY_HOSTNAME=\n"), "");
 }
 
-TEST(HostLabel, FallsBackToTheHostNameThenToMac) {
+TEST(HostLabel, FallsBackToTheHostNameThenToTheSystemsName) {
     TempHome home;
     std::string info = home.write("machine-info", "PRETTY_HOSTNAME=\"Mac de Lou\"\n");
     std::string empty = home.write("machine-info-empty", "CHASSIS=desktop\n");
     EXPECT_EQ(HostLabel::choose(info, "lou-laptop"), "Mac de Lou");
     EXPECT_EQ(HostLabel::choose(empty, "lou-laptop"), "lou-laptop");
     EXPECT_EQ(HostLabel::choose(home.path() + "/missing", "lou-laptop"), "lou-laptop");
-    EXPECT_EQ(HostLabel::choose(home.path() + "/missing", ""), "Mac");
+    EXPECT_EQ(HostLabel::choose(home.path() + "/missing", ""), "Linux");
     EXPECT_FALSE(HostLabel::current().empty());
 }
 

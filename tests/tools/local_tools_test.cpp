@@ -72,6 +72,9 @@ TEST(LocalToolDefs, SchemasAreClosedObjectsOfTypedDescribedProperties) {
     EXPECT_EQ(list["required"], Json::array({"directory"})) << "the type filter is optional";
     EXPECT_EQ(LocalTools::defs()[5].schema["properties"]["create_missing_plans"]["type"], "boolean");
     EXPECT_EQ(LocalTools::defs()[1].schema["properties"]["plan_id"]["type"], "integer");
+    EXPECT_EQ(list["properties"]["offset"]["type"], "integer");
+    EXPECT_EQ(list["properties"]["limit"]["type"], "integer");
+    EXPECT_EQ(list["properties"]["name_contains"]["type"], "string");
 }
 
 // Assistants read these texts: a straight quote or three dots where the
@@ -123,7 +126,8 @@ TEST(ListLocalFiles, ResultObjectForAFilteredFolder) {
     touch(home.path() + "/SEQ07/b.MOV", "xy");
     touch(home.path() + "/SEQ07/c.jpg");
     Json out = LocalTools::run("list_local_files", Json{{"directory", "~/SEQ07/"}, {"type", "video"}}, s.tool);
-    EXPECT_EQ(out.size(), 2u) << "no count, no echo of the filter";
+    EXPECT_EQ(out.size(), 3u) << "no echo of the filter, no paging keys when all files fit";
+    EXPECT_EQ(out["total"], 2);
     EXPECT_EQ(out["directory"], home.path() + "/SEQ07");
     ASSERT_EQ(out["files"].size(), 2u);
     const Json& a = out["files"][0];

@@ -222,7 +222,7 @@ TEST_F(AgentStateTest, LoginWithNoAssistantInstalledStillRecordsTheExecutable) {
     state->login();
     ConfigStore::save(loggedIn());
     flow().onDone(loggedIn());
-    EXPECT_EQ(state->notice(), "Aucun assistant détecté sur ce Mac.");
+    EXPECT_EQ(state->notice(), "Aucun assistant détecté sur cet ordinateur.");
     EXPECT_EQ(ConfigStore::load().configuredPath, exe);
     EXPECT_EQ(file("claude"), "<missing>");
 }
@@ -439,7 +439,7 @@ TEST_F(AgentStateTest, UpdateCheckOutsideTheInstallRoot) {
     state->checkUpdates(true);
     EXPECT_EQ(announcements, 0) << "a scheduled check says nothing";
     state->checkUpdates(false);
-    EXPECT_EQ(state->updateStatus(), "Installe l'app dans Applications pour les mises à jour automatiques.");
+    EXPECT_EQ(state->updateStatus(), "Installe l'app dans /opt pour les mises à jour automatiques.");
     EXPECT_FALSE(state->updating());
     EXPECT_EQ(background.pending(), 0);
 }

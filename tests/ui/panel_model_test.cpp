@@ -94,7 +94,7 @@ TEST(PanelModel, AssistantRowsFromConfiguredFlagAndInstallation) {
         {false, true, Mark::configured, "Configuré · Relance Claude après configuration", "Refaire"},
         {true, false, Mark::installed, "Non configuré", "Configurer"},
         {true, std::nullopt, Mark::installed, "Non configuré", "Configurer"},
-        {false, false, Mark::absent, "Non détecté sur ce Mac", "Configurer"},
+        {false, false, Mark::absent, "Non détecté sur cet ordinateur", "Configurer"},
     };
     for (const Row& r : rows) {
         Input in = loggedIn();

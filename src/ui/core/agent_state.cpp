@@ -6,6 +6,7 @@
 
 #include "core/tool_error.h"
 #include "platform/background.h"
+#include "platform/computer_words.h"
 #include "platform/platform_paths.h"
 
 namespace {
@@ -178,7 +179,7 @@ void AgentState::configureAll() {
     saved.configuredPath = m_services.executablePath();
     m_services.saveConfig(saved);
     refresh();
-    if (names.empty()) flash("Aucun assistant détecté sur ce Mac.");
+    if (names.empty()) flash(ComputerWords::here("Aucun assistant détecté sur ce Mac."));
     else flash("✓ Configuré : " + joined(names, ", ") + ". Relance les apps.");
 }
 
@@ -212,7 +213,7 @@ void AgentState::checkUpdates(bool silent) {
     const bool installable = inApplications();
     if (m_updating || !installable) {
         if (!silent && !installable)
-            set(m_updateStatus, std::string("Installe l'app dans Applications pour les mises à jour automatiques."));
+            set(m_updateStatus, ComputerWords::here("Installe l'app dans Applications pour les mises à jour automatiques."));
         return;
     }
     set(m_updating, true);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/agent_config.h"
+#include "platform/computer_words.h"
 
 class AgentState;
 struct ClientApp;
@@ -87,10 +88,11 @@ struct PanelModel {
     static std::string connectionsUrl(const std::string& baseUrl);
 };
 
-// The fixed texts of the panel, each used exactly as it stands.
+// The fixed texts of the panel, each used exactly as it stands; those that
+// name the computer in their macOS words are shown in this desktop's.
 namespace PanelText {
 inline constexpr const char* kTitle = "Kestro Agent";
-inline constexpr const char* kTagline = "Tes fichiers du Mac, dans Kestro, par ton assistant IA.";
+inline constexpr const char* kTagline = ComputerWords::kHere<"Tes fichiers du Mac, dans Kestro, par ton assistant IA.">;
 inline constexpr const char* kAccount = "COMPTE";
 inline constexpr const char* kAssistants = "ASSISTANTS";
 inline constexpr const char* kInvitation =
@@ -105,18 +107,18 @@ inline constexpr const char* kConfigure = "Configurer";
 inline constexpr const char* kRedo = "Refaire";
 inline constexpr const char* kConfiguredPrefix = "Configuré · ";
 inline constexpr const char* kNotConfigured = "Non configuré";
-inline constexpr const char* kNotDetected = "Non détecté sur ce Mac";
+inline constexpr const char* kNotDetected = ComputerWords::kHere<"Non détecté sur ce Mac">;
 inline constexpr const char* kExample =
     "Dans l'assistant, demande par exemple : « Regarde ~/Desktop/SEQ07 et remplis la séquence 7 de l'épisode 3 "
     "avec ces images ».";
 inline constexpr const char* kLoginFirst = "Connecte-toi d'abord : les assistants seront configurés automatiquement.";
-inline constexpr const char* kLocationWarning =
-    "Déplace l'app dans Applications avant de configurer : les assistants la lancent par son chemin.";
+inline constexpr const char* kLocationWarning = ComputerWords::kHere<
+    "Déplace l'app dans Applications avant de configurer : les assistants la lancent par son chemin.">;
 inline constexpr const char* kBannerIdle = "Installée en quelques secondes, l'app redémarre seule.";
 inline constexpr const char* kBannerInstalling = "Installation…";
 inline constexpr const char* kUpdate = "Mettre à jour";
 inline constexpr const char* kUpdateBusy = "…";
-inline constexpr const char* kStartAtLogin = "Ouvrir au démarrage du Mac";
+inline constexpr const char* kStartAtLogin = ComputerWords::kHere<"Ouvrir au démarrage du Mac">;
 inline constexpr const char* kCheckUpdates = "Rechercher une mise à jour";
 inline constexpr const char* kConnections = "Connexions & apps";
 inline constexpr const char* kQuit = "Quitter";
