@@ -62,15 +62,10 @@ protected:
                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(m_logs);
         fs::create_directories(m_logs);
-        // Another test's server may take the same display at the same moment:
-        // a display that does not answer is started again.
-        bool answering = false;
-        for (int attempt = 0; attempt < 3 && !answering; ++attempt) {
-            startDisplay(*xvfbProgram);
-            answering = !m_display.empty() &&
-                        waitFor([&] { return runCommand({"xwininfo", "-root"}, {{"DISPLAY", m_display}}).has_value(); },
-                                Ms(10000));
-        }
+        startDisplay(*xvfbProgram);
+        bool answering = !m_display.empty() &&
+                         waitFor([&] { return runCommand({"xwininfo", "-root"}, {{"DISPLAY", m_display}}).has_value(); },
+                                 Ms(10000));
         ASSERT_TRUE(answering) << "no X display answered";
         service.start(0);
 
@@ -110,13 +105,18 @@ protected:
         xvfb.reset();
     }
 
+    // -noreset: by default the server resets each time its last client
+    // leaves, and a client connecting during that reset is refused. The
+    // polls of xdotool come and go while trayer and the application connect,
+    // so without it one of them fails to open the display now and then.
     void startDisplay(const std::string& program) {
         xvfb.reset();
         m_display.clear();
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
         xvfb = std::make_unique<Spawned>(
-            std::vector<std::string>{program, "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+            std::vector<std::string>{program, "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+                                     "-noreset"},
             std::map<std::string, std::string>{}, m_logs + "/xvfb.log", fds[1]);
         ::close(fds[1]);
         std::string number;
