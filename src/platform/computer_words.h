@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -52,26 +53,27 @@ constexpr bool isWordByte(char c) {
 // Calls `append` with the pieces of `macText` in `system`'s words.
 template <typename Append>
 constexpr void reword(DesktopSystem system, std::string_view macText, Append&& append) {
+    // An index, not a pointer: GCC's null-pointer sanitizer makes a
+    // dereferenced pointer into the table no longer a constant expression.
+    constexpr std::size_t none = std::size(kWordings);
     std::size_t copied = 0, at = 0;
     while (at < macText.size()) {
-        const Wording* found = nullptr;
+        std::size_t found = none;
         if (at == 0 || !isWordByte(macText[at - 1])) {
-            for (const Wording& wording : kWordings) {
-                std::size_t end = at + wording.macOS.size();
-                if (macText.substr(at, wording.macOS.size()) == wording.macOS &&
-                    (end == macText.size() || !isWordByte(macText[end]))) {
-                    found = &wording;
-                    break;
-                }
+            for (std::size_t i = 0; i < none && found == none; ++i) {
+                std::string_view mac = kWordings[i].macOS;
+                std::size_t end = at + mac.size();
+                if (macText.substr(at, mac.size()) == mac && (end == macText.size() || !isWordByte(macText[end])))
+                    found = i;
             }
         }
-        if (!found) {
+        if (found == none) {
             ++at;
             continue;
         }
         append(macText.substr(copied, at - copied));
-        append(on(system, *found));
-        at += found->macOS.size();
+        append(on(system, kWordings[found]));
+        at += kWordings[found].macOS.size();
         copied = at;
     }
     append(macText.substr(copied));
