@@ -128,7 +128,7 @@ def main():
                        "clientId": "demo", "configuredPath": agent_bin}, f)
         storyboard, characters = make_samples(os.path.join(home, "Bureau"))
         env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"), XDG_RUNTIME_DIR=home,
-                   KESTRO_AGENT_MANIFEST_URL="")
+                   KESTRO_AGENT_RUN_USER_DIR=os.path.join(home, "run-user"), KESTRO_AGENT_MANIFEST_URL="")
 
         print(f"kestro-agent --version: {subprocess.check_output([agent_bin, '--version'], text=True).strip()}")
         agent = Agent(agent_bin, env)

@@ -22,7 +22,9 @@ namespace {
 
 void launchMenuBarIfAbsent() {
     std::string exe = currentExecutablePath();
-    if (!KestroAgentMain::shouldLaunchMenuBar(InstanceLock::heldByAnother(), PlatformPaths::bundlePath(exe))) return;
+    if (!KestroAgentMain::shouldLaunchMenuBar(InstanceLock::heldByAnother(), PlatformPaths::bundlePath(exe),
+                                              KestroAgentMain::displayAvailable()))
+        return;
     // "--background": the user did not ask for it, so it must not bring a
     // panel forward. A failed launch must not keep the server from starting.
     DetachedLaunch::start({exe, PlatformPaths::kBackgroundArgument});
@@ -87,8 +89,17 @@ KestroAgentMain::Mode KestroAgentMain::modeFor(const std::vector<std::string>& a
     return Mode::menuBar;
 }
 
-bool KestroAgentMain::shouldLaunchMenuBar(bool anotherInstanceRuns, const std::string& bundlePath) {
-    return !anotherInstanceRuns && bundlePath.ends_with(".app");
+bool KestroAgentMain::shouldLaunchMenuBar(bool anotherInstanceRuns, const std::string& bundlePath,
+                                          bool displayAvailable) {
+    // Without a display the application could only abort; an assistant that
+    // drops the display variables would start one such failure per server.
+    return !anotherInstanceRuns && displayAvailable && bundlePath.ends_with(".app");
+}
+
+bool KestroAgentMain::displayAvailable() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(name); value && *value) return true;
+    return false;
 }
 
 int KestroAgentMain::main(int argc, char** argv) {

@@ -14,8 +14,12 @@ struct KestroAgentMain {
     static Mode modeFor(const std::vector<std::string>& args);
 
     // Whether an MCP server should start the menu-bar application: only when
-    // none runs and this executable sits inside an application bundle.
-    static bool shouldLaunchMenuBar(bool anotherInstanceRuns, const std::string& bundlePath);
+    // none runs, this executable sits inside an application bundle and there
+    // is a display to show it on.
+    static bool shouldLaunchMenuBar(bool anotherInstanceRuns, const std::string& bundlePath, bool displayAvailable);
+
+    // An X or Wayland display named in the environment this process got.
+    static bool displayAvailable();
 
     // The tray application's own executable, beside the agent's.
     static std::string guiExecutableFor(const std::string& agentExecutable);

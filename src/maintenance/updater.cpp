@@ -170,8 +170,9 @@ void requestQuit(const InstallOptions& options) {
 }
 
 bool relaunch(const InstallOptions& options, const std::string& executable) {
-    if (options.relaunch) return options.relaunch({executable});
-    return DetachedLaunch::startAfter({executable}, kRelaunchDelay);
+    const std::vector<std::string> argv{executable, PlatformPaths::kAfterUpdateArgument};
+    if (options.relaunch) return options.relaunch(argv);
+    return DetachedLaunch::startAfter(argv, kRelaunchDelay);
 }
 
 std::string unpackFailure(const ArchiveUnpacker::Result& result) {

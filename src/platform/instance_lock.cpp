@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 #include "config/config_store.h"
 #include "core/atomic_file.h"
@@ -48,4 +49,13 @@ bool InstanceLock::tryAcquire() {
     }
     ::close(fd);
     return false;
+}
+
+bool InstanceLock::acquireWithin(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!tryAcquire()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 // One menu-bar application per user. The running application holds an
@@ -8,7 +9,9 @@
 // stale lock behind.
 class InstanceLock {
 public:
-    // The lock file in $XDG_RUNTIME_DIR, else in the configuration folder.
+    // The lock file in the session's runtime folder, else in the
+    // configuration folder: the same for every process of the user, whatever
+    // environment it was started with.
     static std::string defaultPath();
 
     // True when another process holds the lock. Never blocks, never creates it.
@@ -21,6 +24,8 @@ public:
 
     // Takes the lock without waiting; false when another process has it.
     bool tryAcquire();
+    // Takes the lock as soon as its holder lets go, giving up after `timeout`.
+    bool acquireWithin(std::chrono::milliseconds timeout);
     bool held() const { return m_fd >= 0; }
 
 private:

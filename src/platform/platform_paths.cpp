@@ -1,9 +1,11 @@
 #include "platform/platform_paths.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace PlatformPaths {
@@ -21,9 +23,18 @@ std::string configHome() {
     return home() + "/.config";
 }
 
-std::string runtimeDir(const std::string& fallback) {
-    const char* env = std::getenv("XDG_RUNTIME_DIR");
+std::string runUserRoot() {
+    const char* env = std::getenv("KESTRO_AGENT_RUN_USER_DIR");
     if (env && env[0] == '/') return env;
+    return "/run/user";
+}
+
+std::string runtimeDir(const std::string& fallback) {
+    const uid_t uid = ::getuid();
+    const std::string folder = runUserRoot() + "/" + std::to_string(uid);
+    // lstat: a link planted there by someone else must not move our lock.
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid) return folder;
     return fallback;
 }
 

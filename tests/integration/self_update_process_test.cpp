@@ -120,7 +120,7 @@ TEST(SelfUpdateProcess, InstalledBundleUpdatesItselfAndRestartsFromTheNewFiles) 
     line >> version >> inode;
     std::getline(line >> std::ws, path);
     EXPECT_EQ(version, kAppVersion);
-    EXPECT_EQ(path, program);
+    EXPECT_EQ(path, program + " --after-update");  // so it waits for the old copy's lock
     EXPECT_EQ(inode, inodeOf(program));  // the file the update put there...
     EXPECT_NE(inode, before);            // ...not the one installed first
 

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "agent_process.h"
@@ -37,6 +39,20 @@ std::string exeOf(pid_t pid) {
 }
 
 const std::map<std::string, std::string> kOffscreen{{"QT_QPA_PLATFORM", "offscreen"}};
+
+// The tray programs of the bundle that run with `home` as their HOME: those
+// this test started, even through a detached launch.
+std::vector<pid_t> trayProgramsOf(const std::string& home) {
+    const char* bundle = std::getenv("KESTRO_BUNDLE_DIR");
+    std::vector<pid_t> ours;
+    for (pid_t pid : processesRunning(std::string(bundle) + "/bin/" + PlatformPaths::kGuiExecutableName)) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+        std::stringstream env;
+        env << in.rdbuf();
+        if (env.str().find(std::string("HOME=") + home + '\0') != std::string::npos) ours.push_back(pid);
+    }
+    return ours;
+}
 
 TEST(TrayProcess, McpServerMapsNoQtLibraryNorLibcurlBeforeItReachesTheService) {
     TempHome home;
@@ -86,6 +102,53 @@ TEST(TrayProcess, LookalikeArgumentsStartTheTrayApplication) {
         AgentProcess agent({arg}, kOffscreen);
         EXPECT_TRUE(waitFor([] { return InstanceLock::heldByAnother(); })) << arg;
         EXPECT_EQ(agent.pendingStdout(), "") << arg;
+    }
+}
+
+// Assistants start their servers with a handful of variables: the lock must
+// be found where the application took it whatever either process inherited.
+TEST(TrayProcess, TheLockIsFoundWhateverEnvironmentEachProcessGot) {
+    if (!AgentProcess::guiProgramBuilt()) GTEST_SKIP() << "built without the tray application";
+    TempHome home;
+    const std::string session = home.path() + "/run-user/" + std::to_string(::getuid());
+    fs::create_directories(session);
+    fs::permissions(session, fs::perms::owner_all);
+    std::map<std::string, std::string> env = kOffscreen;
+    env["XDG_RUNTIME_DIR"] = home.path() + "/run";
+    AgentProcess app({}, env);
+    ::unsetenv("XDG_RUNTIME_DIR");  // as a server started by such an assistant sees it
+    EXPECT_TRUE(waitFor([] { return InstanceLock::heldByAnother(); }));
+    EXPECT_TRUE(fs::exists(session + "/io.kestro.agent.lock"));
+}
+
+// A server that has no display must not start an application that could only
+// abort; with one, it starts it in the background.
+TEST(TrayProcess, AServerStartsTheApplicationOnlyWhenThereIsADisplay) {
+    const char* bundle = std::getenv("KESTRO_BUNDLE_DIR");
+    if (!AgentProcess::guiProgramBuilt() || !bundle) GTEST_SKIP() << "built without the tray application";
+    const std::string agent = std::string(bundle) + "/bin/kestro-agent";
+    for (bool display : {true, false}) {
+        TempHome home;
+        std::map<std::string, std::string> env = kOffscreen;
+        env["DISPLAY"] = display ? ":99" : kUnsetVariable;
+        env["WAYLAND_DISPLAY"] = kUnsetVariable;
+        AgentProcess server({"--mcp"}, env, agent);
+        server.writeLine(R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{}})");
+        ASSERT_TRUE(server.readLine()) << "display " << display;
+        // The application creates its lock file first thing (the bundle has
+        // no offscreen platform, so it may end right after); a server's probe
+        // never creates it.
+        const std::string lockFile = InstanceLock::defaultPath();
+        if (display) {
+            EXPECT_TRUE(waitFor([&] { return fs::exists(lockFile); }));
+        } else {
+            // The launch would be made before the first answer; give a started
+            // application the time to take its lock, and find none.
+            std::this_thread::sleep_for(Ms(1500));
+            EXPECT_FALSE(fs::exists(lockFile));
+        }
+        EXPECT_EQ(server.finish(), 0);
+        endProcesses(trayProgramsOf(home.path()));
     }
 }
 

@@ -262,7 +262,7 @@ TEST_F(UpdaterInstallTest, InstallsRelaunchesAndAsksToQuit) {
     EXPECT_EQ(fs::status(bundle + "/bin/kestro-agent").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
     EXPECT_TRUE(fs::exists(bundle + "/NEW"));
     EXPECT_FALSE(fs::exists(bundle + "/OLD"));
-    EXPECT_EQ(relaunched, (std::vector<std::vector<std::string>>{{bundle + "/bin/kestro-agent"}}));
+    EXPECT_EQ(relaunched, (std::vector<std::vector<std::string>>{{bundle + "/bin/kestro-agent", "--after-update"}}));
     EXPECT_EQ(quits, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(300)}));
     expectNoLeftovers("after success");
 }
@@ -276,7 +276,7 @@ TEST_F(UpdaterInstallTest, InstallsIntoTheBundleItselfWhenOnlyItIsOurs) {
     EXPECT_EQ(readFile(bundle + "/bin/kestro-agent"), "#!/bin/sh\necho new\n");
     EXPECT_TRUE(fs::exists(bundle + "/NEW"));
     EXPECT_FALSE(fs::exists(bundle + "/OLD"));
-    EXPECT_EQ(relaunched, (std::vector<std::vector<std::string>>{{bundle + "/bin/kestro-agent"}}));
+    EXPECT_EQ(relaunched, (std::vector<std::vector<std::string>>{{bundle + "/bin/kestro-agent", "--after-update"}}));
     expectNoLeftovers("after success");
     size_t entries = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(bundle)) ++entries;

@@ -5,6 +5,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "temp_home.h"
@@ -14,7 +16,7 @@ namespace {
 TEST(InstanceLock, OneHolderAndProbesThatNeverCreateOrKeepIt) {
     TempHome home;
     std::string path = InstanceLock::defaultPath();
-    EXPECT_EQ(path, home.path() + "/run/io.kestro.agent.lock");
+    EXPECT_EQ(path, home.configDir() + "/io.kestro.agent.lock") << "no session runtime folder";
     EXPECT_FALSE(InstanceLock::heldByAnother(path));
     EXPECT_EQ(::access(path.c_str(), F_OK), -1) << "probing creates nothing";
     {
@@ -43,6 +45,46 @@ TEST(InstanceLock, AProbeInProgressDoesNotTurnTheApplicationAway) {
     InstanceLock app(path);
     EXPECT_TRUE(app.tryAcquire());
     release.join();
+}
+
+}  // namespace
+
+namespace {
+
+// Assistants start their servers with a handful of variables; the lock must be
+// where the application put it whatever a process inherited.
+TEST(InstanceLock, ItsPlaceComesFromTheUidNotFromTheEnvironment) {
+    TempHome home;
+    const std::string session = home.path() + "/run-user/" + std::to_string(::getuid());
+    std::filesystem::create_directories(session);
+    std::filesystem::permissions(session, std::filesystem::perms::owner_all);
+    const std::string expected = session + "/io.kestro.agent.lock";
+    EXPECT_EQ(InstanceLock::defaultPath(), expected);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(InstanceLock::defaultPath(), expected);
+    ::setenv("XDG_RUNTIME_DIR", "/somewhere/else", 1);
+    EXPECT_EQ(InstanceLock::defaultPath(), expected);
+
+    // A link in place of the session folder is not trusted with the lock.
+    std::filesystem::remove(session);
+    std::filesystem::create_directory_symlink(home.path() + "/run", session);
+    EXPECT_EQ(InstanceLock::defaultPath(), home.configDir() + "/io.kestro.agent.lock");
+}
+
+// The copy relaunched by an update starts while the old one is still ending.
+TEST(InstanceLock, AcquireWithinTakesTheLockOnceItsHolderLetsGo) {
+    TempHome home;
+    const std::string path = InstanceLock::defaultPath();
+    auto old = std::make_unique<InstanceLock>(path);
+    ASSERT_TRUE(old->tryAcquire());
+    InstanceLock relaunched(path);
+    EXPECT_FALSE(relaunched.acquireWithin(std::chrono::milliseconds(100))) << "held all along";
+    std::thread ending([&old] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        old.reset();
+    });
+    EXPECT_TRUE(relaunched.acquireWithin(std::chrono::seconds(20)));
+    ending.join();
 }
 
 }  // namespace

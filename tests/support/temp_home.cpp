@@ -34,16 +34,23 @@ TempHome::TempHome() {
     remember("HOME", m_oldHome, m_hadHome);
     remember("XDG_CONFIG_HOME", m_oldXdg, m_hadXdg);
     remember("XDG_RUNTIME_DIR", m_oldRuntime, m_hadRuntime);
+    remember("KESTRO_AGENT_RUN_USER_DIR", m_oldRunUser, m_hadRunUser);
     ::setenv("HOME", m_path.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (m_path + "/.config").c_str(), 1);
     fs::create_directories(m_path + "/run");
+    fs::permissions(m_path + "/run", fs::perms::owner_all);  // as a session's runtime folder is
     ::setenv("XDG_RUNTIME_DIR", (m_path + "/run").c_str(), 1);
+    // The folder that stands for /run/user, empty: the lock goes to the
+    // configuration folder unless a test makes a session folder here.
+    fs::create_directories(m_path + "/run-user");
+    ::setenv("KESTRO_AGENT_RUN_USER_DIR", (m_path + "/run-user").c_str(), 1);
 }
 
 TempHome::~TempHome() {
     restore("HOME", m_oldHome, m_hadHome);
     restore("XDG_CONFIG_HOME", m_oldXdg, m_hadXdg);
     restore("XDG_RUNTIME_DIR", m_oldRuntime, m_hadRuntime);
+    restore("KESTRO_AGENT_RUN_USER_DIR", m_oldRunUser, m_hadRunUser);
     removeTree(m_path);
 }
 

@@ -22,8 +22,8 @@ public:
 
 private:
     std::string m_path;
-    std::string m_oldHome, m_oldXdg, m_oldRuntime;
-    bool m_hadHome = false, m_hadXdg = false, m_hadRuntime = false;
+    std::string m_oldHome, m_oldXdg, m_oldRuntime, m_oldRunUser;
+    bool m_hadHome = false, m_hadXdg = false, m_hadRuntime = false, m_hadRunUser = false;
 };
 
 // Removes a folder and everything in it; missing is fine.

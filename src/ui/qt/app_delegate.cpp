@@ -33,7 +33,9 @@ void AppDelegate::applicationDidFinishLaunching() {
         // no tray yet: the icon goes there as soon as one appears.
         watchForTray();
         if (!m_options.background || !m_state->cfg().isLoggedIn()) showPanel();
-    } else if (!m_state->cfg().isLoggedIn()) {
+    } else if (!m_state->cfg().isLoggedIn() || m_options.afterUpdate) {
+        // After an update the user was looking at the panel: it comes back
+        // from the new version.
         showUnderSettlingIcon();
     }
     applyLoginItemDefault();

@@ -42,6 +42,7 @@ public:
         QString settingsFile;                     // the per-user settings (INI)
         std::function<bool()> trayAvailable;      // the desktop's answer when unset
         bool background = false;                  // started by the session, not by the user
+        bool afterUpdate = false;                 // relaunched by an update it just installed
         ContentView::Actions actions;             // browser and quit
     };
 

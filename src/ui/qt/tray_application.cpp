@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QStringList>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -35,15 +37,34 @@ bool hasArgument(int argc, char** argv, const char* wanted) {
 // browser and honours $BROWSER.
 void openInBrowser(const std::string& url) { BrowserLauncher::open(url); }
 
+// Leaves the event loop without asking the windows: quit() would ask them to
+// close first, and the panel refuses (closing it only hides it), which
+// cancels the quit. "Quitter" and an installed update must end for sure.
+void quitNow() { QCoreApplication::exit(0); }
+
+// The copy that installed an update ends a moment after starting the new one.
+constexpr std::chrono::seconds kOldCopyEndsWithin{10};
+// What still runs in the background when the loop has ended (a login waiting
+// for the browser, a request to the service) gets this long to finish.
+constexpr std::chrono::milliseconds kBackgroundWorkGrace{400};
+
+// A user's launch, a background one or an update's relaunch takes the lock;
+// false when another copy keeps it.
+bool takeLock(InstanceLock& lock, bool afterUpdate) {
+    if (lock.tryAcquire()) return true;
+    return afterUpdate && lock.acquireWithin(kOldCopyEndsWithin);
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
     const bool background = hasArgument(argc, argv, PlatformPaths::kBackgroundArgument);
+    const bool afterUpdate = hasArgument(argc, argv, PlatformPaths::kAfterUpdateArgument);
     const std::string lockPath = InstanceLock::defaultPath();
     const QString socketPath = InstanceChannel::socketPathFor(QString::fromStdString(lockPath));
 
     InstanceLock lock(lockPath);
-    if (!lock.tryAcquire()) {
+    if (!takeLock(lock, afterUpdate)) {
         // Another copy runs: a user's launch brings its panel forward, a
         // background launch has nothing to do.
         if (!background) InstanceChannel::requestShow(socketPath);
@@ -78,16 +99,15 @@ int run(int argc, char** argv) {
     ThreadBackground workers;
     // An installed update ends this copy through the event loop, so the lock
     // and the settings are released in order before the new copy starts.
-    Updater::setQuitRequest([&main](std::chrono::milliseconds delay) {
-        main.postAfter(delay, [] { QApplication::quit(); });
-    });
+    Updater::setQuitRequest([&main](std::chrono::milliseconds delay) { main.postAfter(delay, quitNow); });
     auto state = AgentState::create(main, workers, AgentState::Services::real(main, workers));
 
     AppDelegate::Options options;
     options.settingsFile = QString::fromStdString(ConfigStore::dir() + "/settings.ini");
     options.background = background;
+    options.afterUpdate = afterUpdate;
     options.actions.openUrl = openInBrowser;
-    options.actions.quit = [] { QApplication::quit(); };
+    options.actions.quit = quitNow;
     AppDelegate delegate(state, main, options);
 
     InstanceChannel channel;
@@ -96,6 +116,15 @@ int run(int argc, char** argv) {
     delegate.applicationDidFinishLaunching();
     const int status = app.exec();
     Updater::setQuitRequest({});  // `main` is about to go
+    // A quitting application must not wait on the network: a login still
+    // listening stops now, and work that does not end promptly is left to the
+    // process's end. Every file the agent writes is replaced whole, so none is
+    // left half written; the kernel releases the lock.
+    state->cancelLogin();
+    if (!workers.waitIdleFor(kBackgroundWorkGrace)) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }
 
