@@ -254,3 +254,30 @@ TEST_F(AppDelegateTest, AQuickSecondClickOnTheIconIsNotLost) {
     emit d->statusItem()->activated(QSystemTrayIcon::Context);
     EXPECT_FALSE(d->panel()->isVisible());
 }
+
+#include <QTimer>
+#include <QToolTip>
+
+namespace {
+
+// The panel refuses to close (closing only hides it); a quit that asks the
+// windows first is cancelled whenever another window, a tooltip still
+// showing, is asked after it. The application's quit must end the loop.
+TEST_F(AppDelegateTest, QuitEndsTheEventLoopWhateverTheWindowsSay) {
+    StateFixture f;
+    auto delegate = launch(f, false);
+    ASSERT_TRUE(delegate->panel()->isVisible());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        QToolTip::showText(QPoint(100, 100), "Kestro Agent");
+        QTimer::singleShot(50, [] { AppDelegate::quitApplication(); });
+        // A quit that never happens ends the loop with another code, later.
+        QTimer fallback;
+        fallback.setSingleShot(true);
+        QObject::connect(&fallback, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        fallback.start(5000);
+        EXPECT_EQ(QCoreApplication::exec(), 0) << "attempt " << attempt;
+        delegate->showPanel();
+    }
+}
+
+}  // namespace

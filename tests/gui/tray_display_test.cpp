@@ -8,6 +8,8 @@
 #include <QColor>
 #include <QImage>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,7 +17,13 @@
 
 #include "agent_process.h"
 #include "config/config_store.h"
+#include "core/atomic_file.h"
+#include "core/version.h"
 #include "dev_service.h"
+#include "maintenance/updater.h"
+#include "platform/platform_paths.h"
+#include "running_programs.h"
+#include "scoped_env.h"
 #include "spawned.h"
 #include "temp_home.h"
 
@@ -180,25 +188,29 @@ protected:
     }
 
     // The application's small window embedded in the tray.
-    std::optional<std::string> trayIcon() {
-        if (!app) return std::nullopt;
-        for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(app->pid())})) {
+    std::optional<std::string> trayIcon() { return app ? trayIconOf(app->pid()) : std::nullopt; }
+    std::optional<std::string> trayIconOf(pid_t pid) {
+        for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(pid)})) {
             Geometry g = geometry(id);
             if (g.w > 0 && g.w <= 48 && g.h <= 48) return id;
         }
         return std::nullopt;
     }
 
-    std::optional<std::string> panel() {
-        if (!app) return std::nullopt;
-        for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(app->pid()), "--name", "^Kestro Agent$"}))
+    std::optional<std::string> panel() { return app ? panelOf(app->pid()) : std::nullopt; }
+    std::optional<std::string> panelOf(pid_t pid) {
+        for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(pid), "--name", "^Kestro Agent$"}))
             if (geometry(id).w == 380) return id;
         return std::nullopt;
     }
 
     void click(const Geometry& g) {
-        x({"xdotool", "mousemove", "--sync", std::to_string(g.x + g.w / 2), std::to_string(g.y + g.h / 2)});
+        hover(g);
         x({"xdotool", "click", "1"});
+    }
+
+    void hover(const Geometry& g) {
+        x({"xdotool", "mousemove", "--sync", std::to_string(g.x + g.w / 2), std::to_string(g.y + g.h / 2)});
     }
 
     void keys(const std::vector<std::string>& names) {
@@ -251,18 +263,13 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     ASSERT_TRUE(waitFor([&] { return (icon = trayIcon()).has_value(); })) << readFile(m_logs + "/app.log");
     Geometry iconBox;
 
-    // Logged out: the panel opened by itself, under the icon once the icon
-    // has settled in the tray.
+    // Logged out: the panel opened by itself, under the icon from the first
+    // moment it is seen (it waits for the icon to settle in the tray).
     std::optional<std::string> shown;
-    ASSERT_TRUE(waitFor([&] { return (shown = panel()).has_value(); }));
-    Geometry box;
-    EXPECT_TRUE(waitFor(
-        [&] {
-            iconBox = geometry(*icon);
-            box = geometry(*shown);
-            return box.y == iconBox.y + iconBox.h + 6;
-        },
-        Ms(5000)))
+    ASSERT_TRUE(waitFor([&] { return (shown = panel()).has_value(); }, Ms(5000)));
+    Geometry box = geometry(*shown);
+    iconBox = geometry(*icon);
+    EXPECT_EQ(box.y, iconBox.y + iconBox.h + 6)
         << "6 px below the icon: panel at " << box.y << ", icon " << iconBox.y << "+" << iconBox.h;
     EXPECT_EQ(box.w, 380);
     EXPECT_EQ(box.x + box.w, 1280 - 8) << "8 px inside the right edge";
@@ -338,6 +345,90 @@ TEST_F(TrayDisplay, WithoutATrayThePanelIsAWindowThatComesBack) {
     Spawned again({appBinary()}, env, m_logs + "/again.log");
     ASSERT_TRUE(waitFor([&] { return panel().has_value(); }, Ms(10000)));
     EXPECT_TRUE(waitFor([&] { return !again.running(); }, Ms(10000)));
+}
+
+// The whole self-update as a user lives it: the installed application offers
+// the newer release in its banner, "Mettre à jour" installs it, the old copy
+// ends and the new files' copy shows its panel; "Quitter" then ends it, even
+// after the tray's tooltip has shown.
+TEST_F(TrayDisplay, AnUpdateFromThePanelEndsWithTheNewVersionsPanelAndQuitterEndsIt) {
+    const char* source = std::getenv("KESTRO_SOURCE_DIR");
+    const char* built = std::getenv("KESTRO_BUNDLE_DIR");
+    ASSERT_TRUE(source && built) << "run through ctest";
+    // Only a copy under /opt/ updates itself. The application gets a private
+    // /opt (a mount namespace, our folder bound there); the relaunched copy
+    // inherits it. Without the right to make one, there is no way to run it.
+    if (!runCommand({"unshare", "--mount", "--propagation", "private", "true"}, {}).has_value())
+        GTEST_SKIP() << "no mount namespace can be made here (needs root)";
+
+    const std::string opt = home.path() + "/opt";
+    const std::string installed = opt + "/Kestro Agent.app";
+    {
+        ScopedEnv prefix("KESTRO_INSTALL_PREFIX", opt);
+        ScopedEnv data("XDG_DATA_HOME", home.path() + "/.local/share");
+        ASSERT_EQ(Updater::run(std::string(source) + "/scripts/install", {built}), 0);
+        ScopedEnv buildDir("BUILD_DIR", fs::path(built).parent_path().parent_path().string());
+        ScopedEnv dist("DIST_DIR", home.path() + "/dist");
+        ASSERT_EQ(Updater::run(std::string(source) + "/scripts/package", {}), 0);
+    }
+    auto archive = AtomicFile::read(home.path() + "/dist/kestro-agent-" + kAppVersion + ".zip");
+    ASSERT_TRUE(archive);
+    service.releases().publish("99.0.0", *archive);
+    const std::string gui = std::string("/Kestro Agent.app/bin/") + PlatformPaths::kGuiExecutableName;
+    const struct stat before = [&] {
+        struct stat st {};
+        ::stat((opt + gui).c_str(), &st);
+        return st;
+    }();
+
+    startTray();
+    app = std::make_unique<Spawned>(
+        std::vector<std::string>{*findProgram("unshare"), "--mount", "--propagation", "private", "sh", "-c",
+                                 "mount --bind \"$1\" /opt && exec \"$2\"", "sh", opt,
+                                 "/opt/Kestro Agent.app/bin/kestro-agent"},
+        env, m_logs + "/app.log");
+    // Logged out, the panel opens by itself; shown again, it has the banner
+    // the service's release put there, with the keyboard on its button.
+    ASSERT_TRUE(waitFor([&] { return panel().has_value(); })) << readFile(m_logs + "/app.log");
+    std::optional<std::string> icon;
+    ASSERT_TRUE(waitFor([&] { return (icon = trayIcon()).has_value(); }));
+    std::this_thread::sleep_for(Ms(1500));
+    Geometry box = reopen(geometry(*icon));
+    ASSERT_EQ(box.w, 380);
+    screenshot("update-offered");
+    keys({"space"});
+    // The pointer rests on the icon meanwhile: its tooltip is showing when the
+    // installed update asks the application to end.
+    hover(geometry(*icon));
+
+    // The old copy ends by itself, and a copy of the new files shows its panel.
+    EXPECT_TRUE(waitFor([&] { return !app->running(); }, Ms(120000))) << readFile(m_logs + "/app.log");
+    std::vector<pid_t> updated;
+    ASSERT_TRUE(waitFor([&] { return !(updated = processesOfHome(opt + gui, home.path())).empty(); }, Ms(30000)));
+    struct stat now {};
+    ASSERT_EQ(::stat((opt + gui).c_str(), &now), 0);
+    EXPECT_NE(now.st_ino, before.st_ino) << "the update put new files in place";
+    const pid_t newCopy = updated.front();
+    std::optional<std::string> newPanel;
+    EXPECT_TRUE(waitFor([&] { return (newPanel = panelOf(newCopy)).has_value(); }))
+        << "the new version shows its panel";
+    ASSERT_TRUE(waitFor([&] { return (icon = trayIconOf(newCopy)).has_value(); }));
+    screenshot("update-new-version-panel");
+
+    // The tray's tooltip shows while the pointer rests on the icon; it is
+    // still there when "Quitter", at the panel's bottom right, is clicked.
+    hover(geometry(*icon));
+    std::this_thread::sleep_for(Ms(1500));
+    ASSERT_TRUE(newPanel);
+    Geometry panelBox = geometry(*newPanel);
+    click(Geometry{panelBox.x + panelBox.w - 66, panelBox.y + panelBox.h - 36, 20, 20});
+    auto asked = std::chrono::steady_clock::now();
+    // (Not its child: an ended copy is found no more, zombie or not.)
+    bool ended = waitFor([&] { return processesOfHome(opt + gui, home.path()).empty(); }, Ms(10000));
+    auto took = std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - asked).count();
+    EXPECT_TRUE(ended) << "\"Quitter\" left the process running";
+    std::printf("quit: the process ended %lld ms after the click\n", static_cast<long long>(took));
+    endProcesses(processesOfHome(opt + gui, home.path()));
 }
 
 }  // namespace

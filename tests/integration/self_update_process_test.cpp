@@ -18,29 +18,12 @@
 #include "dev_service.h"
 #include "maintenance/login_item.h"
 #include "maintenance/updater.h"
+#include "scoped_env.h"
 #include "temp_home.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct ScopedEnv {
-    std::string name;
-    std::optional<std::string> saved;
-    ScopedEnv(std::string n, const std::optional<std::string>& value) : name(std::move(n)) {
-        if (const char* old = ::getenv(name.c_str())) saved = old;
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-    ~ScopedEnv() {
-        if (saved)
-            ::setenv(name.c_str(), saved->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-};
 
 ino_t inodeOf(const std::string& path) {
     struct stat st {};

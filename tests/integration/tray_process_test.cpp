@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "agent_process.h"
@@ -39,20 +37,6 @@ std::string exeOf(pid_t pid) {
 }
 
 const std::map<std::string, std::string> kOffscreen{{"QT_QPA_PLATFORM", "offscreen"}};
-
-// The tray programs of the bundle that run with `home` as their HOME: those
-// this test started, even through a detached launch.
-std::vector<pid_t> trayProgramsOf(const std::string& home) {
-    const char* bundle = std::getenv("KESTRO_BUNDLE_DIR");
-    std::vector<pid_t> ours;
-    for (pid_t pid : processesRunning(std::string(bundle) + "/bin/" + PlatformPaths::kGuiExecutableName)) {
-        std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
-        std::stringstream env;
-        env << in.rdbuf();
-        if (env.str().find(std::string("HOME=") + home + '\0') != std::string::npos) ours.push_back(pid);
-    }
-    return ours;
-}
 
 TEST(TrayProcess, McpServerMapsNoQtLibraryNorLibcurlBeforeItReachesTheService) {
     TempHome home;
@@ -148,7 +132,7 @@ TEST(TrayProcess, AServerStartsTheApplicationOnlyWhenThereIsADisplay) {
             EXPECT_FALSE(fs::exists(lockFile));
         }
         EXPECT_EQ(server.finish(), 0);
-        endProcesses(trayProgramsOf(home.path()));
+        endProcesses(processesOfHome(std::string(bundle) + "/bin/" + PlatformPaths::kGuiExecutableName, home.path()));
     }
 }
 

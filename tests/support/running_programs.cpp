@@ -1,6 +1,7 @@
 #include "running_programs.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,27 @@ std::vector<pid_t> processesRunning(const std::string& path) {
         fs::path exe = fs::read_symlink(entry.path() / "exe", linkError);
         if (linkError) continue;
         if (exe.string() == wanted) found.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
+    }
+    return found;
+}
+
+std::vector<pid_t> processesOfHome(const std::string& file, const std::string& home) {
+    struct stat wanted {};
+    if (::stat(file.c_str(), &wanted) != 0) return {};
+    const std::string homeEntry = "HOME=" + home + '\0';
+    std::vector<pid_t> found;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+        struct stat exe {};
+        if (::stat((entry.path() / "exe").c_str(), &exe) != 0) continue;
+        if (exe.st_ino != wanted.st_ino || exe.st_dev != wanted.st_dev) continue;
+        std::ifstream in(entry.path() / "environ", std::ios::binary);
+        std::stringstream environ;
+        environ << in.rdbuf();
+        if (environ.str().find(homeEntry) != std::string::npos)
+            found.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
     }
     return found;
 }

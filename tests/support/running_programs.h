@@ -11,6 +11,11 @@
 // afterwards, by PID.
 std::vector<pid_t> processesRunning(const std::string& path);
 
+// Processes running the very file `file` (the same inode, wherever it is
+// mounted or seen from) with `home` as their HOME: those a test started,
+// even through a detached launch or in another mount namespace.
+std::vector<pid_t> processesOfHome(const std::string& file, const std::string& home);
+
 // Sends SIGTERM to each of `pids`, then SIGKILL to any still there after
 // `grace`. Returns once they are gone or the grace has run out twice.
 void endProcesses(const std::vector<pid_t>& pids, std::chrono::milliseconds grace = std::chrono::milliseconds(3000));

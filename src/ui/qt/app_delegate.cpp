@@ -1,6 +1,7 @@
 #include "ui/qt/app_delegate.h"
 
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
@@ -21,6 +22,8 @@ AppDelegate::~AppDelegate() {
     delete m_panel;
     delete m_menu;
 }
+
+void AppDelegate::quitApplication() { QCoreApplication::exit(0); }
 
 void AppDelegate::applicationDidFinishLaunching() {
     const bool tray = trayAvailable();
@@ -47,14 +50,34 @@ bool AppDelegate::trayAvailable() const {
 }
 
 void AppDelegate::showUnderSettlingIcon() {
-    showPanel();
-    // The icon may still be settling into the tray (embedding, resizing):
-    // place the panel again under where it ends up.
-    QTimer::singleShot(kSettleTime, this, [this] {
-        if (!m_panel || !m_panel->isVisible() || m_panel->form() != PanelWindow::Form::floating) return;
-        m_anchor = anchor();
-        place();
+    // A new icon is still finding its place in the tray (created at the
+    // screen's corner, then embedded and moved): shown at once, the panel
+    // would appear where the icon was for a moment and jump. It is shown once
+    // the icon's place has held still for a moment, or when waiting longer
+    // would be noticed; hosts that never tell where the icon is are not waited for.
+    auto* watch = new QTimer(this);
+    watch->setInterval(kSettlePoll);
+    auto waited = std::make_shared<QElapsedTimer>();
+    auto last = std::make_shared<QRect>();
+    auto stillFor = std::make_shared<int>(0);
+    waited->start();
+    connect(watch, &QTimer::timeout, this, [this, watch, waited, last, stillFor] {
+        const QRect now = m_statusItem ? m_statusItem->geometry() : QRect();
+        const bool told = now.isValid() && !now.isEmpty();
+        *stillFor = (told && now == *last && now.topLeft() != QPoint(0, 0)) ? *stillFor + 1 : 0;
+        *last = now;
+        const bool settled = !told || *stillFor * kSettlePoll >= kSettleStill;
+        if (!settled && waited->elapsed() < kSettleTime.count()) return;
+        watch->stop();
+        watch->deleteLater();
+        if (!m_panel) return;
+        if (!m_panel->isVisible()) showPanel();
+        else if (m_panel->form() == PanelWindow::Form::floating) {
+            m_anchor = anchor();
+            place();
+        }
     });
+    watch->start();
 }
 
 void AppDelegate::watchForTray() {

@@ -34,7 +34,11 @@ public:
     static constexpr std::chrono::hours kUpdateCheckEvery{6};
     static constexpr std::chrono::hours kAvailableEvery{1};
     static inline const char* kLoginItemDecided = "loginItemDecided";
-    static constexpr std::chrono::milliseconds kSettleTime{800};
+    // How long a new tray icon may take to settle before the panel shows
+    // anyway, and how often its place is looked at meanwhile.
+    static constexpr std::chrono::milliseconds kSettleTime{2000};
+    static constexpr std::chrono::milliseconds kSettlePoll{50};
+    static constexpr std::chrono::milliseconds kSettleStill{150};
     // How often a desktop without a tray is asked again whether one came.
     static constexpr std::chrono::milliseconds kTrayWatchEvery{1000};
 
@@ -48,6 +52,12 @@ public:
 
     AppDelegate(std::shared_ptr<AgentState> state, MainQueue& main, Options options);
     ~AppDelegate() override;
+
+    // Leaves the event loop without asking the windows. QApplication::quit()
+    // asks them to close first and is cancelled when one refuses; the panel
+    // refuses (closing it only hides it), so "Quitter" and an installed
+    // update end through this.
+    static void quitApplication();
 
     // Builds everything, in launch order. Called once, with the event loop about to run.
     void applicationDidFinishLaunching();

@@ -37,10 +37,6 @@ bool hasArgument(int argc, char** argv, const char* wanted) {
 // browser and honours $BROWSER.
 void openInBrowser(const std::string& url) { BrowserLauncher::open(url); }
 
-// Leaves the event loop without asking the windows: quit() would ask them to
-// close first, and the panel refuses (closing it only hides it), which
-// cancels the quit. "Quitter" and an installed update must end for sure.
-void quitNow() { QCoreApplication::exit(0); }
 
 // The copy that installed an update ends a moment after starting the new one.
 constexpr std::chrono::seconds kOldCopyEndsWithin{10};
@@ -99,7 +95,7 @@ int run(int argc, char** argv) {
     ThreadBackground workers;
     // An installed update ends this copy through the event loop, so the lock
     // and the settings are released in order before the new copy starts.
-    Updater::setQuitRequest([&main](std::chrono::milliseconds delay) { main.postAfter(delay, quitNow); });
+    Updater::setQuitRequest([&main](std::chrono::milliseconds delay) { main.postAfter(delay, AppDelegate::quitApplication); });
     auto state = AgentState::create(main, workers, AgentState::Services::real(main, workers));
 
     AppDelegate::Options options;
@@ -107,7 +103,7 @@ int run(int argc, char** argv) {
     options.background = background;
     options.afterUpdate = afterUpdate;
     options.actions.openUrl = openInBrowser;
-    options.actions.quit = quitNow;
+    options.actions.quit = AppDelegate::quitApplication;
     AppDelegate delegate(state, main, options);
 
     InstanceChannel channel;
