@@ -264,7 +264,7 @@ TEST_F(AgentStateTest, FailedLoginAtEachStepShowsItsMessageAndChangesNothingElse
     }
 }
 
-TEST_F(AgentStateTest, CancelledLoginIgnoresWhateverItsFlowStillDelivers) {
+TEST_F(AgentStateTest, ACancelledLoginIgnoresLateFailuresButNotASavedSuccess) {
     install("cursor");
     make();
     for (bool browserCameBack : {false, true}) {
@@ -279,16 +279,27 @@ TEST_F(AgentStateTest, CancelledLoginIgnoresWhateverItsFlowStillDelivers) {
         EXPECT_EQ(state->status(), "");
         EXPECT_EQ(state->error(), "");
 
-        // Work already under way still reports.
+        // Work already under way still reports. A failure is the cancelled
+        // login's and shows nothing; a success was saved before it was
+        // reported (every server already uses its token), so it is the
+        // user's login and the assistants are configured for it.
         cancelled.onStatus("Finalisation…");
-        if (browserCameBack) cancelled.onDone(loggedIn());
-        else cancelled.onDone(LoginError{"listen_failed", "Port occupé."});
+        if (browserCameBack) {
+            ConfigStore::save(loggedIn());
+            cancelled.onDone(loggedIn());
+        } else {
+            cancelled.onDone(LoginError{"listen_failed", "Port occupé."});
+        }
         EXPECT_EQ(state->status(), "");
         EXPECT_EQ(state->error(), "");
         EXPECT_FALSE(state->busy());
-        EXPECT_FALSE(state->cfg().isLoggedIn());
-        EXPECT_EQ(state->notice(), "");
-        EXPECT_EQ(file("cursor"), "<missing>") << "no assistant configured for a login the user cancelled";
+        EXPECT_EQ(state->cfg().isLoggedIn(), browserCameBack);
+        if (browserCameBack) {
+            EXPECT_NE(file("cursor").find("kestro"), std::string::npos) << file("cursor");
+            EXPECT_FALSE(ConfigStore::load().configuredPath.empty()) << "recorded like any login's";
+        } else {
+            EXPECT_EQ(file("cursor"), "<missing>");
+        }
     }
     state->cancelLogin();  // with no flow at all
     EXPECT_EQ(flows.back()->cancels, 1);

@@ -117,8 +117,9 @@ void AgentState::login() {
         },
         [weak, attempt](const LoginResult& result) {
             auto self = weak.lock();
-            if (!self || self->m_loginAttempt != attempt) return;
-            self->loginEnded(result);
+            if (!self) return;
+            if (self->m_loginAttempt == attempt) self->loginEnded(result);
+            else if (const auto* saved = std::get_if<AgentConfig>(&result)) self->loginSavedAnyway(*saved);
         });
     m_flow = flow;  // the previous flow is released, not cancelled
     flow->start();
@@ -135,6 +136,15 @@ void AgentState::loginEnded(const LoginResult& result) {
         return;
     }
     set(m_cfg, std::get<AgentConfig>(result));
+    configureAll();
+}
+
+// A login cancelled (or superseded) while its exchange was already under way
+// still saves the agent token before it reports, and every MCP server uses
+// it from then on: the panel must say so, and the assistants be configured,
+// rather than show a logged-out user whom the servers treat as logged in.
+void AgentState::loginSavedAnyway(const AgentConfig& saved) {
+    set(m_cfg, saved);
     configureAll();
 }
 

@@ -96,6 +96,7 @@ private:
         field = std::move(value);
     }
     void loginEnded(const LoginResult& result);
+    void loginSavedAnyway(const AgentConfig& saved);
 
     MainQueue& m_main;
     Background& m_background;
