@@ -126,8 +126,8 @@ struct OAuthFlow::Impl {
             finish(self, e);
             return;
         }
-        openBrowser(self);
         status(self, "Autorise Kestro Agent dans le navigateur…");
+        openBrowser(self);
     }
 
     void registerClient() {
@@ -199,9 +199,12 @@ struct OAuthFlow::Impl {
             url += queryEscaped(value);
             separator = '&';
         }
+        // On this thread: the opener may take a moment to tell a failure.
+        OAuthFlow& flow = *self;
+        const bool opened = flow.openUrl ? flow.openUrl(url) : BrowserLauncher::open(url);
+        if (opened || isCancelled()) return;
         post(self, [url](OAuthFlow& f) {
-            if (f.openUrl) f.openUrl(url);
-            else BrowserLauncher::open(url);
+            if (!f.m->done && !f.m->isCancelled()) f.onBrowserFailed(url);
         });
     }
 

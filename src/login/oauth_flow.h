@@ -42,14 +42,18 @@ class OAuthFlow : public std::enable_shared_from_this<OAuthFlow> {
 public:
     static constexpr std::uint16_t kDefaultPort = 51734;
 
-    // Opens a URL in the user's browser; by default `xdg-open URL`, detached.
-    using BrowserOpener = std::function<void(const std::string& url)>;
+    // Hands a URL to the user's browser (by default `xdg-open URL`); false
+    // when no browser could be opened. Called on a background thread.
+    using BrowserOpener = std::function<bool(const std::string& url)>;
 
     static std::shared_ptr<OAuthFlow> create(std::string baseUrl, MainQueue& main, Background& background,
                                              std::uint16_t port = kDefaultPort);
 
     std::function<void(const std::string&)> onStatus = [](const std::string&) {};
     std::function<void(const LoginResult&)> onDone = [](const LoginResult&) {};
+    // With the authorization address, when no browser could be opened: the
+    // login goes on waiting for the user to open it by hand. Main thread.
+    std::function<void(const std::string& url)> onBrowserFailed = [](const std::string&) {};
     // Replaced by tests with a scripted browser; set before `start`.
     BrowserOpener openUrl;
 

@@ -29,7 +29,10 @@ bool open(const std::string& url) {
     const char* path = std::getenv("PATH");
     std::string program = findProgram("xdg-open", path ? path : "/usr/local/bin:/usr/bin:/bin");
     if (program.empty()) return false;
-    return DetachedLaunch::start({program, url});
+    // xdg-open reports an opener it could not run (no browser, an unknown
+    // desktop: exit 3 or 4) at once, but with a browser it may wait for it
+    // to close: still running after a moment means a browser is up.
+    return DetachedLaunch::startWatched({program, url}, kOpenerWatch);
 }
 
 }  // namespace BrowserLauncher

@@ -19,4 +19,9 @@ bool start(const std::vector<std::string>& argv);
 // involved, so nothing in a path is ever interpreted.
 bool startAfter(const std::vector<std::string>& argv, std::chrono::milliseconds delay);
 
+// The same, started at once and watched for `watch`: false when it could not
+// be started, or ended in failure (including a failed exec) within that
+// time; true when it ended well or still runs. Blocks for at most `watch`.
+bool startWatched(const std::vector<std::string>& argv, std::chrono::milliseconds watch);
+
 }  // namespace DetachedLaunch

@@ -213,3 +213,34 @@ TEST_F(ContentViewTest, AvatarTakesTheFirstCharacterWhole) {
     // A letter with a combining accent is one character on screen.
     EXPECT_EQ(ContentView::avatarInitial(QString::fromUtf8("e\u0301mile")), QString::fromUtf8("E\u0301"));
 }
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+
+// No browser could be opened: the panel gives the address, whole, to copy by
+// button or select from the keyboard, for as long as the login waits.
+TEST_F(ContentViewTest, WithoutABrowserTheAddressCanBeCopiedWhileTheLoginWaits) {
+    StateFixture f;
+    auto v = view(f);
+    EXPECT_FALSE(control<QWidget>(*v, "manualLogin")->isVisibleTo(v.get()));
+    const int narrowest = v->minimumSizeHint().width();
+    control(*v, "login")->click();
+    settle(f);
+    const std::string url = "http://127.0.0.1:9/oauth/authorize?response_type=code&client_id=" + std::string(300, 'c');
+    f.lastLogin->onBrowserFailed(url);
+    settle(f);
+    ASSERT_TRUE(control<QWidget>(*v, "manualLogin")->isVisibleTo(v.get()));
+    EXPECT_TRUE(showsText(*v, PanelText::kNoBrowser));
+    auto* field = control<QLineEdit>(*v, "manualAddress");
+    EXPECT_EQ(field->text().toStdString(), url);
+    EXPECT_TRUE(field->isReadOnly());
+    EXPECT_LE(v->minimumSizeHint().width(), narrowest) << "a long address does not widen the panel";
+    control(*v, "copyAddress")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), url);
+
+    control(*v, "cancel")->click();
+    settle(f);
+    EXPECT_FALSE(control<QWidget>(*v, "manualLogin")->isVisibleTo(v.get())) << "gone with the login";
+    EXPECT_EQ(f.state->manualLoginAddress(), "");
+}

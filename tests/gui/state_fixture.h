@@ -20,10 +20,14 @@ public:
         this->onStatus = std::move(onStatus);
         this->onDone = std::move(onDone);
     }
+    void setBrowserFailedCallback(AddressCallback onBrowserFailed) override {
+        this->onBrowserFailed = std::move(onBrowserFailed);
+    }
     void start() override { m_calls.push_back("login:start"); }
     void cancel() override { m_calls.push_back("login:cancel"); }
     StatusCallback onStatus;
     DoneCallback onDone;
+    AddressCallback onBrowserFailed;
 
 private:
     std::vector<std::string>& m_calls;

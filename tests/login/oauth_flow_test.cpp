@@ -266,6 +266,27 @@ TEST(OAuthFlow, AnAbandonedLoginWaitsAndCancelEndsItSilently) {
     EXPECT_EQ(rawExchange(rig.port, "GET /callback HTTP/1.1\r\n\r\n"), "") << "nothing listens any more";
 }
 
+// No browser could be opened (none installed, an opener that fails under an
+// unknown desktop): the login still waits, and the address it hands over,
+// opened by hand, logs the user in.
+TEST(OAuthFlow, WithoutABrowserTheAddressIsGivenAndOpenedByHandLogsIn) {
+    LoginRig rig;
+    rig.browser.setBehaviour(ScriptedBrowser::Behaviour::Missing);
+    std::vector<std::string> handed;
+    rig.flow->onBrowserFailed = [&](const std::string& url) { handed.push_back(url); };
+    rig.flow->start();
+    ASSERT_TRUE(rig.main.runUntil([&] { return !handed.empty(); }));
+    ASSERT_EQ(rig.browser.openedUrls(), handed);
+    EXPECT_EQ(rig.statuses.back(), "Autorise Kestro Agent dans le navigateur…");
+    EXPECT_TRUE(rig.results.empty()) << "the login goes on waiting";
+
+    ScriptedBrowser::Page page = rig.browser.visit(handed.front());
+    EXPECT_NE(page.body.find("Kestro Agent est connecté"), std::string::npos) << page.body;
+    ASSERT_TRUE(rig.finish());
+    EXPECT_EQ(rig.config().token, ConfigStore::load().token);
+    EXPECT_EQ(handed.size(), 1u);
+}
+
 TEST(OAuthFlow, CancelDuringRegistrationSendsNoBrowserAnywhere) {
     LoginRig rig;
     Fault slow;

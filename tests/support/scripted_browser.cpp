@@ -116,18 +116,20 @@ void ScriptedBrowser::setRedirectFilter(std::function<std::string(const std::str
     m_filter = std::move(filter);
 }
 
-std::function<void(const std::string&)> ScriptedBrowser::opener() {
+std::function<bool(const std::string&)> ScriptedBrowser::opener() {
     return [this](const std::string& url) {
         std::lock_guard lock(m_mutex);
         m_opened.push_back(url);
         m_changed.notify_all();
-        if (m_behaviour == Behaviour::Abandon) return;
+        if (m_behaviour == Behaviour::Missing) return false;
+        if (m_behaviour == Behaviour::Abandon) return true;
         m_visits.emplace_back([this, url] {
             Page page = visit(url);
             std::lock_guard inner(m_mutex);
             m_pages.push_back(std::move(page));
             m_changed.notify_all();
         });
+        return true;
     };
 }
 

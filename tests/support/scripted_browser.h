@@ -37,6 +37,7 @@ public:
     enum class Behaviour {
         Follow,   // visit it (default)
         Abandon,  // note it and go no further: the user closed the tab
+        Missing,  // note it and report that no browser could be opened
     };
 
     ScriptedBrowser() = default;
@@ -51,7 +52,7 @@ public:
 
     // For OAuthFlow::openUrl. Returns at once; the visit runs on a thread of
     // the browser's own, so the caller's (main) thread is never blocked.
-    std::function<void(const std::string&)> opener();
+    std::function<bool(const std::string&)> opener();
 
     // The URLs the opener was given, in order.
     std::vector<std::string> openedUrls() const;

@@ -36,11 +36,13 @@ public:
         ++starts;
         onStatus("Connexion à " + baseUrl + "…");
     }
+    void setBrowserFailedCallback(AddressCallback browserFailed) override { onBrowserFailed = std::move(browserFailed); }
     void cancel() override { ++cancels; }
 
     std::string baseUrl;
     StatusCallback onStatus;
     DoneCallback onDone;
+    AddressCallback onBrowserFailed;
     int starts = 0;
     int cancels = 0;
 };

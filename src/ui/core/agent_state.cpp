@@ -102,6 +102,7 @@ void AgentState::refresh() {
 
 void AgentState::login() {
     set(m_error, std::string());
+    set(m_manualLoginAddress, std::string());
     set(m_busy, true);
     auto flow = m_services.makeFlow(m_cfg.baseUrl);
     const std::uint64_t attempt = ++m_loginAttempt;
@@ -121,6 +122,10 @@ void AgentState::login() {
             if (self->m_loginAttempt == attempt) self->loginEnded(result);
             else if (const auto* saved = std::get_if<AgentConfig>(&result)) self->loginSavedAnyway(*saved);
         });
+    flow->setBrowserFailedCallback([weak, attempt](const std::string& url) {
+        auto self = weak.lock();
+        if (self && self->m_loginAttempt == attempt) self->set(self->m_manualLoginAddress, url);
+    });
     m_flow = flow;  // the previous flow is released, not cancelled
     flow->start();
 }
@@ -131,6 +136,7 @@ void AgentState::loginEnded(const LoginResult& result) {
     ++m_loginAttempt;
     set(m_busy, false);
     set(m_status, std::string());
+    set(m_manualLoginAddress, std::string());
     if (const auto* failure = std::get_if<LoginError>(&result)) {
         set(m_error, failure->message);
         return;
@@ -154,6 +160,7 @@ void AgentState::cancelLogin() {
     ++m_loginAttempt;
     set(m_busy, false);
     set(m_status, std::string());
+    set(m_manualLoginAddress, std::string());
 }
 
 // Only the assistants seen configured at the last refresh lose their entry:

@@ -56,6 +56,9 @@ public:
     // Published fields (read only from outside; main thread).
     const AgentConfig& cfg() const { return m_cfg; }
     const std::string& status() const { return m_status; }
+    // The login's authorization address when no browser could be opened for
+    // it; empty otherwise.
+    const std::string& manualLoginAddress() const { return m_manualLoginAddress; }
     bool busy() const { return m_busy; }
     const std::string& error() const { return m_error; }
     const std::map<std::string, bool>& configured() const { return m_configured; }
@@ -106,6 +109,7 @@ private:
 
     AgentConfig m_cfg;
     std::string m_status;
+    std::string m_manualLoginAddress;
     bool m_busy = false;
     std::string m_error;
     std::map<std::string, bool> m_configured;

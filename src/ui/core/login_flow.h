@@ -19,6 +19,9 @@ public:
     // Installed before `start`. Both are called on the main thread only;
     // `onDone` at most once.
     virtual void setCallbacks(StatusCallback onStatus, DoneCallback onDone) = 0;
+    // With the address to open by hand when no browser could be opened.
+    using AddressCallback = std::function<void(const std::string& url)>;
+    virtual void setBrowserFailedCallback(AddressCallback onBrowserFailed) = 0;
     virtual void start() = 0;
     virtual void cancel() = 0;
 };

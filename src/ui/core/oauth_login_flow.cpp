@@ -7,6 +7,10 @@ void OAuthLoginFlow::setCallbacks(StatusCallback onStatus, DoneCallback onDone) 
     m_flow->onDone = std::move(onDone);
 }
 
+void OAuthLoginFlow::setBrowserFailedCallback(AddressCallback onBrowserFailed) {
+    m_flow->onBrowserFailed = std::move(onBrowserFailed);
+}
+
 void OAuthLoginFlow::start() { m_flow->start(); }
 
 void OAuthLoginFlow::cancel() { m_flow->cancel(); }

@@ -13,6 +13,7 @@ public:
     explicit OAuthLoginFlow(std::shared_ptr<OAuthFlow> flow);
 
     void setCallbacks(StatusCallback onStatus, DoneCallback onDone) override;
+    void setBrowserFailedCallback(AddressCallback onBrowserFailed) override;
     void start() override;
     void cancel() override;
 

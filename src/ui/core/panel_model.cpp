@@ -10,6 +10,7 @@ PanelModel::Input PanelModel::Input::from(const AgentState& state) {
     in.cfg = state.cfg();
     in.busy = state.busy();
     in.status = state.status();
+    in.manualLoginAddress = state.manualLoginAddress();
     in.error = state.error();
     in.configured = state.configured();
     in.notice = state.notice();
@@ -70,6 +71,10 @@ PanelModel PanelModel::from(const Input& in) {
         m.loginEnabled = !in.busy;
         m.showCancel = in.busy;
         m.statusLine = in.status;
+        if (in.busy && !in.manualLoginAddress.empty()) {
+            m.manualLoginAddress = in.manualLoginAddress;
+            m.manualLoginText = kNoBrowser;
+        }
     }
 
     m.showConfigureAll = m.loggedIn;

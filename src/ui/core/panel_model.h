@@ -26,6 +26,7 @@ struct PanelModel {
         AgentConfig cfg;
         bool busy = false;
         std::string status;
+        std::string manualLoginAddress;
         std::string error;
         std::map<std::string, bool> configured;
         std::string notice;
@@ -66,6 +67,10 @@ struct PanelModel {
     bool loginEnabled = false;
     bool showCancel = false;
     std::string statusLine;  // shown when not empty, logged out only
+    // No browser could be opened: the address to open by hand, with a
+    // sentence saying so and a button that copies it. Empty: none shown.
+    std::string manualLoginAddress;
+    std::string manualLoginText;
 
     // Assistants.
     bool showConfigureAll = false;
@@ -100,6 +105,9 @@ inline constexpr const char* kInvitation =
 inline constexpr const char* kLogin = "Se connecter à Kestro";
 inline constexpr const char* kLoggingIn = "Connexion en cours…";
 inline constexpr const char* kCancel = "Annuler";
+inline constexpr const char* kNoBrowser =
+    "Le navigateur ne s'est pas ouvert. Ouvre cette adresse dans ton navigateur pour te connecter :";
+inline constexpr const char* kCopyAddress = "Copier l'adresse";
 inline constexpr const char* kLogout = "Se déconnecter";
 inline constexpr const char* kConnected = "Connecté";
 inline constexpr const char* kConfigureAll = "Tout configurer";

@@ -6,7 +6,10 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QTextBoundaryFinder>
@@ -378,7 +381,36 @@ QWidget* ContentView::buildAccount() {
     m_statusLine = secondaryLabel({}, TextStyle::caption, account, true);
     m_statusLine->setObjectName("status");
     column->addWidget(m_statusLine);
+    column->addWidget(buildManualLogin(account));
     return account;
+}
+
+// When no browser could be opened, the address is all the user needs: in a
+// read-only field (it fits the width, and can be selected and copied from
+// the keyboard) beside a button that copies it.
+QWidget* ContentView::buildManualLogin(QWidget* parent) {
+    m_manualLogin = new QWidget(parent);
+    m_manualLogin->setObjectName("manualLogin");
+    auto* column = new QVBoxLayout(m_manualLogin);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    column->addWidget(secondaryLabel(kNoBrowser, TextStyle::caption, m_manualLogin, true));
+    auto* row = new QHBoxLayout;
+    m_manualAddress = new QLineEdit(m_manualLogin);
+    m_manualAddress->setObjectName("manualAddress");
+    m_manualAddress->setReadOnly(true);
+    m_manualAddress->setAccessibleName(q(kNoBrowser));
+    auto* copy = button(kCopyAddress, m_manualLogin);
+    copy->setObjectName("copyAddress");
+    connect(copy, &QPushButton::clicked, this, [this] {
+        QGuiApplication::clipboard()->setText(m_manualAddress->text());
+        m_manualAddress->selectAll();
+    });
+    row->addWidget(m_manualAddress, 1);
+    row->addWidget(copy);
+    column->addLayout(row);
+    m_manualLogin->setVisible(false);
+    return m_manualLogin;
 }
 
 QWidget* ContentView::buildClients() {
@@ -508,6 +540,11 @@ void ContentView::renderAccount() {
     m_loginButton->setEnabled(m_model.loginEnabled);
     m_cancelButton->setVisible(m_model.showCancel);
     setText(m_statusLine, m_model.statusLine);
+    m_manualLogin->setVisible(!m_model.manualLoginAddress.empty());
+    if (m_manualAddress->text() != q(m_model.manualLoginAddress)) {
+        m_manualAddress->setText(q(m_model.manualLoginAddress));
+        m_manualAddress->setCursorPosition(0);
+    }
 }
 
 void ContentView::rebuildClientRows() {

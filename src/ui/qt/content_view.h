@@ -12,6 +12,7 @@
 class AgentState;
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QVBoxLayout;
 
@@ -62,6 +63,7 @@ private:
     QWidget* buildHeader();
     QWidget* buildBanner();
     QWidget* buildAccount();
+    QWidget* buildManualLogin(QWidget* parent);
     QWidget* buildClients();
     QWidget* buildFooter();
     void rebuildClientRows();
@@ -92,6 +94,8 @@ private:
     QPushButton* m_loginButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
     QLabel* m_statusLine = nullptr;
+    QWidget* m_manualLogin = nullptr;
+    QLineEdit* m_manualAddress = nullptr;
 
     QPushButton* m_configureAll = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
