@@ -154,17 +154,43 @@ TEST(McpProcess, NoMenuBarLaunchFromABuildFolder) {
     EXPECT_FALSE(fs::exists(InstanceLock::defaultPath())) << "nothing was launched";
 }
 
-TEST(McpProcess, StartsTheMenuBarApplicationFromABundleWhenNoneRuns) {
-    if (!AgentProcess::guiProgramBuilt()) GTEST_SKIP() << "built without the tray application";
-    TempHome home;
+// The agent and the tray application's own program, which a launch runs,
+// copied into a bundle's layout under `home`; the folder of the programs.
+std::string bundleIn(const TempHome& home) {
     std::string bundle = home.path() + "/Kestro Agent.app/bin";
     fs::create_directories(bundle);
     fs::copy_file(AgentProcess::agentBinary(), bundle + "/kestro-agent");
-    // The tray application's own program, which the launch runs.
     fs::copy_file(fs::path(AgentProcess::agentBinary()).parent_path() / PlatformPaths::kGuiExecutableName,
                   bundle + "/" + PlatformPaths::kGuiExecutableName);
+    return bundle;
+}
+
+// Without a display the application could only abort: an assistant that
+// drops the display variables must not get one such failure per server.
+TEST(McpProcess, NoMenuBarLaunchWithoutADisplay) {
+    if (!AgentProcess::guiProgramBuilt()) GTEST_SKIP() << "built without the tray application";
+    TempHome home;
+    std::string bundle = bundleIn(home);
+    AgentProcess agent({"--mcp"}, {{"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", kUnsetVariable},
+                                   {"WAYLAND_DISPLAY", kUnsetVariable}},
+                       bundle + "/kestro-agent");
+    agent.writeLine(R"({"id":1,"method":"ping"})");
+    EXPECT_EQ(agent.finish(), 0);
+    // The launch would come before the answer; a started application takes
+    // its lock (creating the file) within moments.
+    std::this_thread::sleep_for(Ms(1500));
+    EXPECT_FALSE(fs::exists(InstanceLock::defaultPath())) << "nothing was launched";
+    endProcesses(processesRunning(bundle + "/" + PlatformPaths::kGuiExecutableName));
+}
+
+TEST(McpProcess, StartsTheMenuBarApplicationFromABundleWhenNoneRuns) {
+    if (!AgentProcess::guiProgramBuilt()) GTEST_SKIP() << "built without the tray application";
+    TempHome home;
+    std::string bundle = bundleIn(home);
     {
-        AgentProcess agent({"--mcp"}, {{"QT_QPA_PLATFORM", "offscreen"}}, bundle + "/kestro-agent");
+        // A display named (the application draws offscreen all the same).
+        AgentProcess agent({"--mcp"}, {{"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", ":99"}},
+                           bundle + "/kestro-agent");
         agent.writeLine(R"({"id":1,"method":"ping"})");
         EXPECT_EQ(agent.finish(), 0);
         EXPECT_EQ(agent.pendingStdout(), "{\"id\":1,\"jsonrpc\":\"2.0\",\"result\":{}}\n")

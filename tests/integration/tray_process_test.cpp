@@ -105,35 +105,4 @@ TEST(TrayProcess, TheLockIsFoundWhateverEnvironmentEachProcessGot) {
     EXPECT_TRUE(fs::exists(session + "/io.kestro.agent.lock"));
 }
 
-// A server that has no display must not start an application that could only
-// abort; with one, it starts it in the background.
-TEST(TrayProcess, AServerStartsTheApplicationOnlyWhenThereIsADisplay) {
-    const char* bundle = std::getenv("KESTRO_BUNDLE_DIR");
-    if (!AgentProcess::guiProgramBuilt() || !bundle) GTEST_SKIP() << "built without the tray application";
-    const std::string agent = std::string(bundle) + "/bin/kestro-agent";
-    for (bool display : {true, false}) {
-        TempHome home;
-        std::map<std::string, std::string> env = kOffscreen;
-        env["DISPLAY"] = display ? ":99" : kUnsetVariable;
-        env["WAYLAND_DISPLAY"] = kUnsetVariable;
-        AgentProcess server({"--mcp"}, env, agent);
-        server.writeLine(R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{}})");
-        ASSERT_TRUE(server.readLine()) << "display " << display;
-        // The application creates its lock file first thing (the bundle has
-        // no offscreen platform, so it may end right after); a server's probe
-        // never creates it.
-        const std::string lockFile = InstanceLock::defaultPath();
-        if (display) {
-            EXPECT_TRUE(waitFor([&] { return fs::exists(lockFile); }));
-        } else {
-            // The launch would be made before the first answer; give a started
-            // application the time to take its lock, and find none.
-            std::this_thread::sleep_for(Ms(1500));
-            EXPECT_FALSE(fs::exists(lockFile));
-        }
-        EXPECT_EQ(server.finish(), 0);
-        endProcesses(processesOfHome(std::string(bundle) + "/bin/" + PlatformPaths::kGuiExecutableName, home.path()));
-    }
-}
-
 }  // namespace
