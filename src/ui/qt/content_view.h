@@ -58,6 +58,7 @@ protected:
     // Enter and the keypad's Enter press the focused button or checkbox, as
     // Space does.
     void keyPressEvent(QKeyEvent* event) override;
+    // A new palette (the desktop turning dark) tones the coloured texts again.
     void changeEvent(QEvent* event) override;
 
 private:

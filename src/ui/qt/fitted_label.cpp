@@ -71,7 +71,8 @@ QString FittedLabel::shownText(int width) const {
 void FittedLabel::refit() {
     const QString shown = shownText(textWidth());
     if (shown != text()) setText(shown);
-    setToolTip(shown == m_fullText ? QString() : m_fullText);
+    const QString tip = shown == m_fullText ? QString() : m_fullText;
+    if (toolTip() != tip) setToolTip(tip);
 }
 
 QSize FittedLabel::sizeHint() const {
