@@ -126,8 +126,10 @@ struct OAuthFlow::Impl {
             finish(self, e);
             return;
         }
-        status(self, "Autorise Kestro Agent dans le navigateur…");
+        // The text follows the browser's opening, which a browser started in
+        // the opener's foreground can hold back a few seconds.
         openBrowser(self);
+        status(self, "Autorise Kestro Agent dans le navigateur…");
     }
 
     void registerClient() {

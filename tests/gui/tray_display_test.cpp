@@ -33,7 +33,7 @@ using Ms = std::chrono::milliseconds;
 namespace {
 
 const QColor kAvatar = QColor::fromRgbF(0.08f, 0.64f, 0.34f);
-const QColor kBanner = QColor::fromRgbF(0.08f, 0.55f, 0.30f);
+const QColor kBanner = QColor(0x12, 0x7b, 0x43);  // the banner green, dark enough for white text
 
 template <typename F>
 bool waitFor(F done, Ms timeout = Ms(20000)) {

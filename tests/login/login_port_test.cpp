@@ -16,6 +16,10 @@ TEST(LoginPort, APortAlreadyTakenEndsTheLoginBeforeAnyBrowserOpens) {
     a.sin_family = AF_INET;
     a.sin_port = htons(OAuthFlow::kDefaultPort);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // Like the listener, the squatter binds over connections of an earlier
+    // login still in TIME_WAIT: only a program listening there stops it.
+    const int reuse = 1;
+    ::setsockopt(squatter, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     // Another program on this machine may hold the port already: that is the
     // very case under test, only the second half then needs the port back.
     const bool ours = ::bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;

@@ -275,7 +275,7 @@ TEST(OAuthFlow, WithoutABrowserTheAddressIsGivenAndOpenedByHandLogsIn) {
     std::vector<std::string> handed;
     rig.flow->onBrowserFailed = [&](const std::string& url) { handed.push_back(url); };
     rig.flow->start();
-    ASSERT_TRUE(rig.main.runUntil([&] { return !handed.empty(); }));
+    ASSERT_TRUE(rig.main.runUntil([&] { return !handed.empty() && rig.statuses.size() == 2; }));
     ASSERT_EQ(rig.browser.openedUrls(), handed);
     EXPECT_EQ(rig.statuses.back(), "Autorise Kestro Agent dans le navigateur…");
     EXPECT_TRUE(rig.results.empty()) << "the login goes on waiting";

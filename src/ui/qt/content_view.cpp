@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -17,10 +18,15 @@
 #include <QVBoxLayout>
 
 #include "ui/core/agent_state.h"
+#include "ui/qt/fitted_label.h"
+#include "ui/qt/focus_ring.h"
 #include "ui/qt/symbols.h"
+#include "ui/qt/text_colors.h"
 
 using namespace PanelText;
 using Symbols::Symbol;
+using Fit = FittedLabel::Fit;
+using Tone = TextColors::Tone;
 
 namespace {
 
@@ -45,17 +51,11 @@ QFont fontFor(TextStyle style) {
     return f;
 }
 
-const QColor kBannerColor = QColor::fromRgbF(0.08f, 0.55f, 0.30f);
 const QColor kAvatarColor = QColor::fromRgbF(0.08f, 0.64f, 0.34f);
-const QColor kGreen = QColor(0x1f, 0x9d, 0x4c);
-const QColor kRed = QColor(0xd7, 0x2c, 0x2c);
-const QColor kOrange = QColor(0xe0, 0x7b, 0x12);
 
-QColor secondaryColor(const QWidget* w) {
-    QColor c = w->palette().color(QPalette::WindowText);
-    c.setAlphaF(0.6f);
-    return c;
-}
+// Each coloured text keeps its tone here, so a change of palette (the desktop
+// switching to dark) can give every one the shade that reads on the new one.
+const char* const kToneProperty = "textTone";
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -73,23 +73,30 @@ void setColor(QWidget* w, const QColor& color) {
     w->setPalette(p);
 }
 
-QLabel* label(const QString& text, TextStyle style, QWidget* parent, bool wrap = false) {
-    auto* l = new QLabel(text, parent);
-    l->setTextFormat(Qt::PlainText);
+void setTone(QWidget* w, Tone tone) {
+    w->setProperty(kToneProperty, int(tone));
+    setColor(w, TextColors(w->palette()).color(tone));
+}
+
+FittedLabel* label(const QString& text, TextStyle style, QWidget* parent, Fit fit = Fit::elideRight) {
+    auto* l = new FittedLabel(fit, parent);
     l->setFont(fontFor(style));
-    l->setWordWrap(wrap);
-    l->setAccessibleName(text);
+    l->setFullText(text);
     return l;
 }
 
-QLabel* secondaryLabel(const QString& text, TextStyle style, QWidget* parent, bool wrap = false) {
-    QLabel* l = label(text, style, parent, wrap);
-    setColor(l, secondaryColor(parent));
+FittedLabel* toneLabel(const QString& text, TextStyle style, Tone tone, QWidget* parent, Fit fit = Fit::elideRight) {
+    FittedLabel* l = label(text, style, parent, fit);
+    setTone(l, tone);
     return l;
 }
 
-QLabel* sectionTitle(const QString& text, QWidget* parent) {
-    QLabel* l = secondaryLabel(text, TextStyle::caption2, parent);
+FittedLabel* secondaryLabel(const QString& text, TextStyle style, QWidget* parent, Fit fit = Fit::elideRight) {
+    return toneLabel(text, style, Tone::secondary, parent, fit);
+}
+
+FittedLabel* sectionTitle(const QString& text, QWidget* parent) {
+    FittedLabel* l = secondaryLabel(text, TextStyle::caption2, parent);
     QFont f = l->font();
     f.setWeight(QFont::Bold);
     l->setFont(f);
@@ -119,11 +126,7 @@ QLabel* symbolLabel(Symbol symbol, const QColor& color, int size, QWidget* paren
     return l;
 }
 
-void setText(QLabel* l, const std::string& text) {
-    QString t = q(text);
-    if (l->text() != t) l->setText(t);
-    l->setAccessibleName(t);
-}
+void setText(FittedLabel* l, const std::string& text) { l->setFullText(q(text)); }
 
 void setButtonText(QPushButton* b, const std::string& text) {
     QString t = q(text);
@@ -176,7 +179,7 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(Qt::NoPen);
-        p.setBrush(kBannerColor);
+        p.setBrush(TextColors::kBanner);
         p.drawRoundedRect(rect(), 10, 10);
     }
 };
@@ -185,8 +188,8 @@ struct ContentView::ClientRowWidgets {
     std::string key;
     QWidget* row = nullptr;
     QLabel* mark = nullptr;
-    QLabel* name = nullptr;
-    QLabel* status = nullptr;
+    FittedLabel* name = nullptr;
+    FittedLabel* status = nullptr;
     QPushButton* button = nullptr;
     PanelModel::Mark shownMark{};
     bool markDrawn = false;
@@ -196,7 +199,9 @@ ContentView::ContentView(std::shared_ptr<AgentState> state, Actions actions, QWi
     : QWidget(parent), m_state(std::move(state)), m_actions(std::move(actions)) {
     setFixedWidth(kWidth);
     build();
+    m_focusRing = new FocusRing(this);
     m_observer = m_state->observe([this] { scheduleRender(); });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { followFocus(now); });
     render();
 }
 
@@ -237,6 +242,48 @@ void ContentView::focusFirstControl() {
     }
 }
 
+void ContentView::keyPressEvent(QKeyEvent* event) {
+    // A button that is not a dialog's default leaves Enter to its parent.
+    auto* control = qobject_cast<QAbstractButton*>(focusWidget());
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || !control || !isAncestorOf(control) || !control->isEnabled()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    // Held down, the key repeats: one press is one action.
+    if (!event->isAutoRepeat()) control->click();
+    event->accept();
+}
+
+void ContentView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) applyColors();
+}
+
+void ContentView::applyColors() {
+    if (!m_warningIcon) return;  // a palette set while the view is being built
+    const TextColors colors(palette());
+    for (QWidget* w : findChildren<QWidget*>()) {
+        const QVariant tone = w->property(kToneProperty);
+        if (tone.isValid()) setColor(w, colors.color(Tone(tone.toInt())));
+    }
+    m_warningIcon->setPixmap(
+        Symbols::pixmap(Symbol::exclamationTriangle, colors.color(Tone::warning), 14, devicePixelRatioF()));
+    m_loginButton->setIcon(Symbols::icon(Symbol::personBadgeKey, palette().color(QPalette::ButtonText)));
+    for (auto& row : m_rows) row->markDrawn = false;
+    renderClients();
+    followFocus(QApplication::focusWidget());
+}
+
+void ContentView::followFocus(QWidget* focused) {
+    if (!qobject_cast<QAbstractButton*>(focused) || !isAncestorOf(focused)) {
+        m_focusRing->ring(nullptr, {});
+        return;
+    }
+    const QColor backdrop = m_banner->isAncestorOf(focused) ? TextColors::kBanner : palette().color(QPalette::Window);
+    m_focusRing->ring(focused, TextColors(palette()).focusRing(backdrop));
+}
+
 QString ContentView::avatarInitial(const QString& name) {
     if (name.isEmpty()) return {};
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, name);
@@ -257,9 +304,8 @@ void ContentView::build() {
     body->addWidget(divider(this));
     body->addWidget(buildClients());
 
-    m_error = label({}, TextStyle::caption, this, true);
+    m_error = toneLabel({}, TextStyle::caption, Tone::error, this, Fit::wrap);
     m_error->setObjectName("error");
-    setColor(m_error, kRed);
     body->addWidget(m_error);
 
     m_warning = new QWidget(this);
@@ -267,10 +313,9 @@ void ContentView::build() {
     auto* warningRow = new QHBoxLayout(m_warning);
     warningRow->setContentsMargins(0, 0, 0, 0);
     warningRow->setSpacing(6);
-    warningRow->addWidget(symbolLabel(Symbol::exclamationTriangle, kOrange, 14, this), 0, Qt::AlignTop);
-    QLabel* warningText = label(kLocationWarning, TextStyle::caption, m_warning, true);
-    setColor(warningText, kOrange);
-    warningRow->addWidget(warningText, 1);
+    m_warningIcon = symbolLabel(Symbol::exclamationTriangle, TextColors(palette()).color(Tone::warning), 14, this);
+    warningRow->addWidget(m_warningIcon, 0, Qt::AlignTop);
+    warningRow->addWidget(toneLabel(kLocationWarning, TextStyle::caption, Tone::warning, m_warning, Fit::wrap), 1);
     body->addWidget(m_warning);
 
     body->addWidget(divider(this));
@@ -293,9 +338,9 @@ QWidget* ContentView::buildHeader() {
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
     column->addWidget(label(kTitle, TextStyle::headline, header));
-    column->addWidget(secondaryLabel(kTagline, TextStyle::caption, header));
-    row->addLayout(column);
-    row->addStretch(1);
+    // Wrapped: in a large font the tagline is wider than the room beside the icon.
+    column->addWidget(secondaryLabel(kTagline, TextStyle::caption, header, Fit::wrap));
+    row->addLayout(column, 1);
     return header;
 }
 
@@ -310,15 +355,13 @@ QWidget* ContentView::buildBanner() {
     row->addWidget(symbolLabel(Symbol::arrowDownCircleFill, Qt::white, symbolSize, m_banner), 0, Qt::AlignVCenter);
     auto* column = new QVBoxLayout;
     column->setSpacing(1);
-    m_bannerTitle = label({}, TextStyle::subheadline, m_banner, true);
+    m_bannerTitle = toneLabel({}, TextStyle::subheadline, Tone::bannerTitle, m_banner, Fit::wrap);
+    m_bannerTitle->setObjectName("bannerTitle");
     QFont semibold = m_bannerTitle->font();
     semibold.setWeight(QFont::DemiBold);
     m_bannerTitle->setFont(semibold);
-    setColor(m_bannerTitle, Qt::white);
-    m_bannerDetail = label({}, TextStyle::caption, m_banner, true);
-    QColor dim(Qt::white);
-    dim.setAlphaF(0.85f);
-    setColor(m_bannerDetail, dim);
+    m_bannerDetail = toneLabel({}, TextStyle::caption, Tone::bannerDetail, m_banner, Fit::wrap);
+    m_bannerDetail->setObjectName("bannerDetail");
     column->addWidget(m_bannerTitle);
     column->addWidget(m_bannerDetail);
     row->addLayout(column, 1);
@@ -349,7 +392,7 @@ QWidget* ContentView::buildAccount() {
     QFont semibold = m_userName->font();
     semibold.setWeight(QFont::DemiBold);
     m_userName->setFont(semibold);
-    m_userEmail = secondaryLabel({}, TextStyle::caption, m_loggedInRow);
+    m_userEmail = secondaryLabel({}, TextStyle::caption, m_loggedInRow, Fit::elideMiddle);
     m_userEmail->setObjectName("userEmail");
     names->addWidget(m_userName);
     names->addWidget(m_userEmail);
@@ -360,7 +403,7 @@ QWidget* ContentView::buildAccount() {
     row->addWidget(logout, 0, Qt::AlignVCenter);
     column->addWidget(m_loggedInRow);
 
-    m_invitation = secondaryLabel(kInvitation, TextStyle::caption, account, true);
+    m_invitation = secondaryLabel(kInvitation, TextStyle::caption, account, Fit::wrap);
     column->addWidget(m_invitation);
 
     m_loginRow = new QWidget(account);
@@ -378,7 +421,7 @@ QWidget* ContentView::buildAccount() {
     loginRow->addStretch(1);
     column->addWidget(m_loginRow);
 
-    m_statusLine = secondaryLabel({}, TextStyle::caption, account, true);
+    m_statusLine = secondaryLabel({}, TextStyle::caption, account, Fit::wrap);
     m_statusLine->setObjectName("status");
     column->addWidget(m_statusLine);
     column->addWidget(buildManualLogin(account));
@@ -394,7 +437,7 @@ QWidget* ContentView::buildManualLogin(QWidget* parent) {
     auto* column = new QVBoxLayout(m_manualLogin);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
-    column->addWidget(secondaryLabel(kNoBrowser, TextStyle::caption, m_manualLogin, true));
+    column->addWidget(secondaryLabel(kNoBrowser, TextStyle::caption, m_manualLogin, Fit::wrap));
     auto* row = new QHBoxLayout;
     m_manualAddress = new QLineEdit(m_manualLogin);
     m_manualAddress->setObjectName("manualAddress");
@@ -432,11 +475,10 @@ QWidget* ContentView::buildClients() {
     m_rowsLayout->setSpacing(8);
     column->addLayout(m_rowsLayout);
 
-    m_notice = label({}, TextStyle::caption, clients, true);
+    m_notice = toneLabel({}, TextStyle::caption, Tone::notice, clients, Fit::wrap);
     m_notice->setObjectName("notice");
-    setColor(m_notice, kGreen);
     column->addWidget(m_notice);
-    m_clientsNote = secondaryLabel({}, TextStyle::caption, clients, true);
+    m_clientsNote = secondaryLabel({}, TextStyle::caption, clients, Fit::wrap);
     m_clientsNote->setObjectName("clientsNote");
     column->addWidget(m_clientsNote);
     return clients;
@@ -463,7 +505,7 @@ QWidget* ContentView::buildFooter() {
     first->addWidget(m_checkUpdates);
     column->addLayout(first);
 
-    m_updateStatus = secondaryLabel({}, TextStyle::caption, footer, true);
+    m_updateStatus = secondaryLabel({}, TextStyle::caption, footer, Fit::wrap);
     m_updateStatus->setObjectName("updateStatus");
     column->addWidget(m_updateStatus);
 
@@ -564,13 +606,11 @@ void ContentView::rebuildClientRows() {
         auto* column = new QVBoxLayout;
         column->setSpacing(1);
         widgets->name = label(q(model.name), TextStyle::subheadline, widgets->row);
-        // One line each: a wrapping label in a row beside a button makes the
-        // row's height depend on its width, which box layouts get wrong by a
-        // few pixels and then draw the two lines over each other. A line too
-        // long for the row keeps its whole text in the tooltip.
+        // One line each, shortened when too long: a wrapping label in a row
+        // beside a button makes the row's height depend on its width, which
+        // box layouts get wrong by a few pixels and then draw the two lines
+        // over each other.
         widgets->status = secondaryLabel({}, TextStyle::caption, widgets->row);
-        widgets->status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        widgets->name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         column->addWidget(widgets->name);
         column->addWidget(widgets->status);
         row->addLayout(column, 1);
@@ -604,14 +644,14 @@ void ContentView::renderClients() {
             Symbol symbol = model.mark == PanelModel::Mark::configured ? Symbol::checkmarkCircleFill
                             : model.mark == PanelModel::Mark::installed ? Symbol::circle
                                                                         : Symbol::circleDashed;
-            QColor color = model.mark == PanelModel::Mark::configured ? kGreen : secondaryColor(this);
+            const TextColors colors(palette());
+            QColor color = colors.color(model.mark == PanelModel::Mark::configured ? Tone::notice : Tone::secondary);
             w.mark->setPixmap(Symbols::pixmap(symbol, color, 16, devicePixelRatioF()));
             w.shownMark = model.mark;
             w.markDrawn = true;
         }
         setText(w.name, model.name);
         setText(w.status, model.statusLine);
-        w.status->setToolTip(q(model.statusLine));
         w.row->setAccessibleName(q(model.name + " : " + model.statusLine));
         w.button->setVisible(model.showButton);
         setButtonText(w.button, model.buttonLabel);

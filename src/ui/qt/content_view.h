@@ -10,6 +10,8 @@
 #include "ui/core/panel_model.h"
 
 class AgentState;
+class FittedLabel;
+class FocusRing;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -53,6 +55,13 @@ public:
 signals:
     void rendered();
 
+protected:
+    // Enter and the keypad's Enter press the focused button or checkbox, as
+    // Space does.
+    void keyPressEvent(QKeyEvent* event) override;
+    // A new palette (the desktop turning dark) tones the coloured texts again.
+    void changeEvent(QEvent* event) override;
+
 private:
     struct ClientRowWidgets;
     class Avatar;
@@ -73,6 +82,10 @@ private:
     void renderFooter();
     void configureRow(const std::string& key);
     void openConnections();
+    // Gives every coloured text and symbol the shade that reads on the current palette.
+    void applyColors();
+    // Rings the control that now has the keyboard focus, if it is one of ours.
+    void followFocus(QWidget* focused);
 
     std::shared_ptr<AgentState> m_state;
     Actions m_actions;
@@ -80,37 +93,40 @@ private:
     bool m_renderPending = false;
     PanelModel m_model;
 
+    FocusRing* m_focusRing = nullptr;
+
     QWidget* m_banner = nullptr;
-    QLabel* m_bannerTitle = nullptr;
-    QLabel* m_bannerDetail = nullptr;
+    FittedLabel* m_bannerTitle = nullptr;
+    FittedLabel* m_bannerDetail = nullptr;
     QPushButton* m_bannerButton = nullptr;
 
     QWidget* m_loggedInRow = nullptr;
     Avatar* m_avatar = nullptr;
-    QLabel* m_userName = nullptr;
-    QLabel* m_userEmail = nullptr;
-    QLabel* m_invitation = nullptr;
+    FittedLabel* m_userName = nullptr;
+    FittedLabel* m_userEmail = nullptr;
+    FittedLabel* m_invitation = nullptr;
     QWidget* m_loginRow = nullptr;
     QPushButton* m_loginButton = nullptr;
     QPushButton* m_cancelButton = nullptr;
-    QLabel* m_statusLine = nullptr;
+    FittedLabel* m_statusLine = nullptr;
     QWidget* m_manualLogin = nullptr;
     QLineEdit* m_manualAddress = nullptr;
 
     QPushButton* m_configureAll = nullptr;
     QVBoxLayout* m_rowsLayout = nullptr;
     std::vector<std::unique_ptr<ClientRowWidgets>> m_rows;
-    QLabel* m_notice = nullptr;
-    QLabel* m_clientsNote = nullptr;
+    FittedLabel* m_notice = nullptr;
+    FittedLabel* m_clientsNote = nullptr;
 
-    QLabel* m_error = nullptr;
+    FittedLabel* m_error = nullptr;
     QWidget* m_warning = nullptr;
+    QLabel* m_warningIcon = nullptr;
 
     QWidget* m_footer = nullptr;
     QCheckBox* m_loginItem = nullptr;
     QPushButton* m_checkUpdates = nullptr;
-    QLabel* m_updateStatus = nullptr;
+    FittedLabel* m_updateStatus = nullptr;
     QPushButton* m_connections = nullptr;
-    QLabel* m_version = nullptr;
+    FittedLabel* m_version = nullptr;
     QPushButton* m_quit = nullptr;
 };
