@@ -117,13 +117,13 @@ protected:
     // leaves, and a client connecting during that reset is refused. The
     // polls of xdotool come and go while trayer and the application connect,
     // so without it one of them fails to open the display now and then.
-    void startDisplay(const std::string& program) {
+    void startDisplay(const std::string& program, const std::string& screen = "1280x800x24") {
         xvfb.reset();
         m_display.clear();
         int fds[2];
         ASSERT_EQ(::pipe(fds), 0);
         xvfb = std::make_unique<Spawned>(
-            std::vector<std::string>{program, "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+            std::vector<std::string>{program, "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp",
                                      "-noreset"},
             std::map<std::string, std::string>{}, m_logs + "/xvfb.log", fds[1]);
         ::close(fds[1]);
@@ -140,9 +140,9 @@ protected:
         if (!number.empty()) m_display = ":" + number;
     }
 
-    void startTray() {
+    void startTray(const std::string& edge = "top") {
         tray = std::make_unique<Spawned>(
-            std::vector<std::string>{*findProgram("trayer"), "--edge", "top", "--align", "right", "--widthtype",
+            std::vector<std::string>{*findProgram("trayer"), "--edge", edge, "--align", "right", "--widthtype",
                                      "request", "--height", "28", "--SetDockType", "true", "--transparent", "false",
                                      "--tint", "0xd0d0d0", "--expand", "true"},
             env, m_logs + "/trayer.log");
@@ -198,6 +198,13 @@ protected:
     }
 
     std::optional<std::string> panel() { return app ? panelOf(app->pid()) : std::nullopt; }
+    // The panel drawn at a doubled scale.
+    std::optional<std::string> widePanel() {
+        if (!app) return std::nullopt;
+        for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(app->pid()), "--name", "^Kestro Agent$"}))
+            if (geometry(id).w == 760) return id;
+        return std::nullopt;
+    }
     std::optional<std::string> panelOf(pid_t pid) {
         for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(pid), "--name", "^Kestro Agent$"}))
             if (geometry(id).w == 380) return id;
@@ -333,6 +340,12 @@ TEST_F(TrayDisplay, WithoutATrayThePanelIsAWindowThatComesBack) {
     ASSERT_TRUE(waitFor([&] { return (window = panel()).has_value(); })) << readFile(m_logs + "/app.log");
     std::string type = x({"xprop", "-id", *window, "_NET_WM_WINDOW_TYPE"});
     EXPECT_NE(type.find("_NET_WM_WINDOW_TYPE_NORMAL"), std::string::npos) << type;
+    // Taskbars show the window with the application's icon and group it with
+    // the desktop entry, whose StartupWMClass is the window's class.
+    std::string windowClass = x({"xprop", "-id", *window, "WM_CLASS"});
+    EXPECT_NE(windowClass.find(", \"io.kestro.agent\""), std::string::npos) << windowClass;
+    std::string icon = x({"xprop", "-id", *window, "_NET_WM_ICON"});
+    EXPECT_NE(icon.find("_NET_WM_ICON(CARDINAL) = "), std::string::npos) << icon.substr(0, 200);
     screenshot("window-fallback");
 
     // Closing it from the keyboard hides it; the process stays.
@@ -429,6 +442,47 @@ TEST_F(TrayDisplay, AnUpdateFromThePanelEndsWithTheNewVersionsPanelAndQuitterEnd
     EXPECT_TRUE(ended) << "\"Quitter\" left the process running";
     std::printf("quit: the process ended %lld ms after the click\n", static_cast<long long>(took));
     endProcesses(processesOfHome(opt + gui, home.path()));
+}
+
+// The panel on other desktops: a tray at the bottom of the screen opens it
+// above the icon, and a doubled scale (on a screen of twice the pixels)
+// draws it twice as large, still under the icon and inside the screen.
+TEST_F(TrayDisplay, ThePanelFitsATrayAtTheBottomAndADoubledScale) {
+    struct Desktop {
+        const char* edge;
+        const char* scale;
+        const char* screen;
+        int width;
+        const char* shot;
+    };
+    for (Desktop d : {Desktop{"bottom", "1", "1280x800x24", 1280, "panel-tray-bottom"},
+                      Desktop{"top", "2", "2560x1600x24", 2560, "panel-scale-2"}}) {
+        SCOPED_TRACE(d.shot);
+        app.reset();
+        tray.reset();
+        if (d.width != 1280) {
+            startDisplay(*findProgram("Xvfb"), d.screen);
+            env["DISPLAY"] = m_display;
+            ASSERT_TRUE(waitFor([&] { return runCommand({"xwininfo", "-root"}, env).has_value(); }, Ms(10000)));
+        }
+        startTray(d.edge);
+        env["QT_SCALE_FACTOR"] = d.scale;
+        startApp();
+        std::optional<std::string> icon, shown;
+        ASSERT_TRUE(waitFor([&] { return (icon = trayIcon()).has_value(); })) << readFile(m_logs + "/app.log");
+        ASSERT_TRUE(waitFor([&] { return (shown = panel()).has_value() || (shown = widePanel()).has_value(); }));
+        std::this_thread::sleep_for(Ms(800));
+        Geometry iconBox = geometry(*icon), box = geometry(*shown);
+        screenshot(d.shot);
+        EXPECT_EQ(box.w, 380 * std::atoi(d.scale));
+        if (std::string(d.edge) == "bottom")
+            EXPECT_EQ(box.y + box.h, iconBox.y - 6) << "6 px above the icon";
+        else
+            EXPECT_NEAR(box.y, iconBox.y + iconBox.h + 6 * std::atoi(d.scale), 1) << "below the icon (a pixel of rounding)";
+        EXPECT_GE(box.x, 0);
+        EXPECT_LE(box.x + box.w, d.width);
+        EXPECT_LE(box.y + box.h, d.width == 1280 ? 800 : 1600) << "the whole panel on the screen";
+    }
 }
 
 }  // namespace
