@@ -33,10 +33,6 @@ bool hasArgument(int argc, char** argv, const char* wanted) {
     return false;
 }
 
-// The same opener as the login's: xdg-open, which picks the user's
-// browser and honours $BROWSER.
-void openInBrowser(const std::string& url) { BrowserLauncher::open(url); }
-
 
 // The copy that installed an update ends a moment after starting the new one.
 constexpr std::chrono::seconds kOldCopyEndsWithin{10};
@@ -95,14 +91,20 @@ int run(int argc, char** argv) {
     ThreadBackground workers;
     // An installed update ends this copy through the event loop, so the lock
     // and the settings are released in order before the new copy starts.
-    Updater::setQuitRequest([&main](std::chrono::milliseconds delay) { main.postAfter(delay, AppDelegate::quitApplication); });
+    Updater::setQuitRequest(
+        [&main](std::chrono::milliseconds delay) { main.postAfter(delay, AppDelegate::quitApplication); });
     auto state = AgentState::create(main, workers, AgentState::Services::real(main, workers));
 
     AppDelegate::Options options;
     options.settingsFile = QString::fromStdString(ConfigStore::dir() + "/settings.ini");
     options.background = background;
     options.afterUpdate = afterUpdate;
-    options.actions.openUrl = openInBrowser;
+    // The same opener as the login's (xdg-open, which picks the user's
+    // browser and honours $BROWSER), off the main thread: it watches the
+    // opener for a moment, and the panel must not freeze meanwhile.
+    options.actions.openUrl = [&workers](const std::string& url) {
+        workers.run([url] { BrowserLauncher::open(url); });
+    };
     options.actions.quit = AppDelegate::quitApplication;
     AppDelegate delegate(state, main, options);
 
