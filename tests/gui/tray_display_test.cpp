@@ -220,6 +220,27 @@ protected:
         x({"xdotool", "mousemove", "--sync", std::to_string(g.x + g.w / 2), std::to_string(g.y + g.h / 2)});
     }
 
+    // Keys for `window`: it gets the X input focus first, as a click would
+    // give it, so a key sent while the server is busy is never lost elsewhere.
+    void keysTo(const std::optional<std::string>& window, const std::vector<std::string>& names) {
+        if (window) x({"xdotool", "windowfocus", "--sync", *window});
+        keys(names);
+    }
+
+    // Where `window` ends up once it has stopped changing (content arriving
+    // late, such as the update banner, makes the panel grow).
+    Geometry settled(const std::string& window) {
+        Geometry last = geometry(window);
+        int same = 0;
+        waitFor([&] {
+            Geometry now = geometry(window);
+            same = (now.x == last.x && now.y == last.y && now.w == last.w && now.h == last.h) ? same + 1 : 0;
+            last = now;
+            return same >= 5;
+        });
+        return last;
+    }
+
     void keys(const std::vector<std::string>& names) {
         for (const auto& k : names) {
             x({"xdotool", "key", k});
@@ -292,7 +313,7 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     EXPECT_EQ(pixels(loggedOut, box, kAvatar), 0) << "no avatar while logged out";
 
     // The focus is on "Se connecter à Kestro": the whole login runs in the browser.
-    keys({"space"});
+    keysTo(shown, {"space"});
     AgentConfig cfg;
     ASSERT_TRUE(waitFor([&] { return (cfg = ConfigStore::load()).isLoggedIn(); }, Ms(90000)))
         << readFile(m_logs + "/browser.log") << readFile(m_logs + "/app.log");
@@ -312,7 +333,7 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     // "Tout configurer" (the control after "Se déconnecter") writes them again.
     fs::remove(claude);
     box = reopen(iconBox);
-    keys({"Tab", "space"});
+    keysTo(panel(), {"Tab", "space"});
     ASSERT_TRUE(waitFor([&] { return fs::exists(claude); }, Ms(10000)));
     EXPECT_NE(readFile(claude).find(fs::canonical(appBinary()).string()), std::string::npos)
         << "the entry starts kestro-agent, not the GUI program";
@@ -409,7 +430,7 @@ TEST_F(TrayDisplay, AnUpdateFromThePanelEndsWithTheNewVersionsPanelAndQuitterEnd
     Geometry box = reopen(geometry(*icon));
     ASSERT_EQ(box.w, 380);
     screenshot("update-offered");
-    keys({"space"});
+    keysTo(panel(), {"space"});
     // The pointer rests on the icon meanwhile: its tooltip is showing when the
     // installed update asks the application to end.
     hover(geometry(*icon));
@@ -433,7 +454,7 @@ TEST_F(TrayDisplay, AnUpdateFromThePanelEndsWithTheNewVersionsPanelAndQuitterEnd
     hover(geometry(*icon));
     std::this_thread::sleep_for(Ms(1500));
     ASSERT_TRUE(newPanel);
-    Geometry panelBox = geometry(*newPanel);
+    Geometry panelBox = settled(*newPanel);
     click(Geometry{panelBox.x + panelBox.w - 66, panelBox.y + panelBox.h - 36, 20, 20});
     auto asked = std::chrono::steady_clock::now();
     // (Not its child: an ended copy is found no more, zombie or not.)
