@@ -202,9 +202,7 @@ struct OAuthFlow::Impl {
             separator = '&';
         }
         // On this thread: the opener may take a moment to tell a failure.
-        OAuthFlow& flow = *self;
-        const bool opened = flow.openUrl ? flow.openUrl(url) : BrowserLauncher::open(url);
-        if (opened || isCancelled()) return;
+        if (self->openUrl ? self->openUrl(url) : BrowserLauncher::open(url)) return;
         post(self, [url](OAuthFlow& f) {
             if (!f.m->done && !f.m->isCancelled()) f.onBrowserFailed(url);
         });

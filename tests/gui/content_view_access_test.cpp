@@ -101,16 +101,8 @@ protected:
         for (int i = 0; i < 50 && QApplication::activeWindow() != w.get(); ++i)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         EXPECT_EQ(QApplication::activeWindow(), w.get());
-        settle(f);
+        f.settle();
         return w;
-    }
-
-    static void settle(StateFixture& f) {
-        for (int i = 0; i < 3; ++i) {
-            QCoreApplication::processEvents();
-            f.main.runUntilIdle();
-        }
-        QCoreApplication::processEvents();
     }
 
     // Logged in under a long name, with the banner of a newer version.
@@ -232,7 +224,7 @@ TEST_F(ContentViewAccessTest, LongNamesAndAddressesAreShortenedAndLongWordsWrapW
     f.stored.userName = "ada";
     f.stored.userEmail = "ada@example.com";
     f.state->refresh();
-    settle(f);
+    f.settle();
     EXPECT_EQ(name->text(), "ada");
     EXPECT_EQ(email->text(), "ada@example.com");
     EXPECT_TRUE(name->toolTip().isEmpty());
@@ -288,26 +280,26 @@ TEST_F(ContentViewAccessTest, EnterAndKeypadEnterPressTheFocusedControl) {
     auto* update = child<QPushButton>(*w, "bannerUpdate");
     ASSERT_EQ(QApplication::focusWidget(), update);
     press(Qt::Key_Return);
-    settle(f);
+    f.settle();
     EXPECT_FALSE(child<QPushButton>(*w, "bannerUpdate")->isEnabled());  // the check runs
     f.background.runAll();
-    settle(f);
+    f.settle();
     EXPECT_TRUE(f.called("checkAndInstall"));
 
     focus(child(*w, "configure:cursor"));
     press(Qt::Key_Enter, Qt::KeypadModifier);
-    settle(f);
+    f.settle();
     EXPECT_TRUE(f.called("configure:cursor"));
     // A key held down repeats; it still is one press.
     const auto configures = [&] { return std::count(f.calls.begin(), f.calls.end(), "configure:cursor"); };
     focus(child(*w, "configure:cursor"));
     press(Qt::Key_Return, Qt::NoModifier, true);
-    settle(f);
+    f.settle();
     EXPECT_EQ(configures(), 1);
 
     focus(child<QCheckBox>(*w, "loginItem"));
     press(Qt::Key_Return);
-    settle(f);
+    f.settle();
     EXPECT_TRUE(f.called("loginItem:on"));
 
     focus(child(*w, "quit"));
@@ -356,7 +348,7 @@ TEST_F(ContentViewAccessTest, ColouredTextsReadOnLightAndDarkPalettes) {
             auto w = show(f);
             if (switched) {
                 QApplication::setPalette(named.palette);
-                settle(f);
+                f.settle();
             }
             const QImage shot = w->grab().toImage();
             // What the texts are really drawn on, read from the picture.

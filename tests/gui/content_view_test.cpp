@@ -25,15 +25,6 @@ protected:
         return v;
     }
 
-    // Lets the deferred rendering happen, then drains the state's queue.
-    static void settle(StateFixture& f) {
-        for (int i = 0; i < 3; ++i) {
-            QCoreApplication::processEvents();
-            f.main.runUntilIdle();
-        }
-        QCoreApplication::processEvents();
-    }
-
     template <typename W = QPushButton>
     static W* control(ContentView& v, const char* name) {
         W* w = v.findChild<W*>(name);
@@ -88,7 +79,7 @@ TEST_F(ContentViewTest, LoginButtonStartsTheLoginAndTheViewFollowsOnTheNextTurn)
     ASSERT_TRUE(cancel->isVisibleTo(v.get()));
 
     cancel->click();
-    settle(f);
+    f.settle();
     EXPECT_TRUE(f.called("login:cancel"));
     EXPECT_FALSE(f.state->busy());
     EXPECT_TRUE(control(*v, "login")->isEnabled());
@@ -108,7 +99,7 @@ TEST_F(ContentViewTest, LoggedInControlsCallTheirOperations) {
     auto* claude = control(*v, "configure:claude");
     EXPECT_EQ(claude->accessibleName(), "Configurer Claude Desktop");
     claude->click();
-    settle(f);
+    f.settle();
     EXPECT_TRUE(f.called("configure:claude"));
     EXPECT_TRUE(showsText(*v, "Configuré · Relance Claude après configuration"));
     EXPECT_TRUE(showsText(*v, "✓ Claude Desktop : configuration écrite. Relance Claude après configuration."));
@@ -120,13 +111,13 @@ TEST_F(ContentViewTest, LoggedInControlsCallTheirOperations) {
 
     f.calls.clear();
     control(*v, "configureAll")->click();
-    settle(f);
+    f.settle();
     EXPECT_TRUE(f.called("configure:claude"));
     EXPECT_FALSE(f.called("configure:cursor"));  // only installed ones
     EXPECT_TRUE(f.called("save:/home/ada/build/kestro-agent"));
 
     control(*v, "logout")->click();
-    settle(f);
+    f.settle();
     EXPECT_TRUE(f.called("clear"));
     EXPECT_TRUE(f.called("remove:claude"));
     EXPECT_TRUE(control(*v, "login")->isVisibleTo(v.get()));
@@ -140,13 +131,13 @@ TEST_F(ContentViewTest, FooterControls) {
     EXPECT_EQ(loginItem->accessibleName(), "Ouvrir à l'ouverture de session");
     EXPECT_FALSE(loginItem->isChecked());
     loginItem->click();
-    settle(f);
+    f.settle();
     EXPECT_TRUE(f.called("loginItem:on"));
     EXPECT_TRUE(control<QCheckBox>(*v, "loginItem")->isChecked());
 
     // Outside the install folder a check only explains why it cannot update.
     control(*v, "checkUpdates")->click();
-    settle(f);
+    f.settle();
     EXPECT_FALSE(f.called("checkAndInstall"));
     EXPECT_TRUE(showsText(*v, "Installe l'app dans /opt pour les mises à jour automatiques."));
 
@@ -176,20 +167,20 @@ TEST_F(ContentViewTest, BannerButtonRunsAVisibleCheckAndWaitsForIt) {
     auto v = view(f);
     f.state->refreshAvailable();
     f.background.runAll();
-    settle(f);
+    f.settle();
     ASSERT_TRUE(control<QWidget>(*v, "banner")->isVisibleTo(v.get()));
     EXPECT_TRUE(showsText(*v, "Nouvelle version 1.2.0 disponible"));
     EXPECT_FALSE(showsText(*v, PanelText::kLocationWarning));
 
     control(*v, "bannerUpdate")->click();
-    settle(f);
+    f.settle();
     auto* button = control(*v, "bannerUpdate");
     EXPECT_EQ(button->accessibleName(), "…");
     EXPECT_FALSE(button->isEnabled());
     EXPECT_TRUE(showsText(*v, "Recherche de mise à jour…"));
 
     f.background.runAll();
-    settle(f);
+    f.settle();
     EXPECT_TRUE(f.called("checkAndInstall"));
     EXPECT_TRUE(control(*v, "bannerUpdate")->isEnabled());
     EXPECT_TRUE(showsText(*v, "À jour (v1.1.4)."));
@@ -226,10 +217,10 @@ TEST_F(ContentViewTest, WithoutABrowserTheAddressCanBeCopiedWhileTheLoginWaits) 
     EXPECT_FALSE(control<QWidget>(*v, "manualLogin")->isVisibleTo(v.get()));
     const int narrowest = v->minimumSizeHint().width();
     control(*v, "login")->click();
-    settle(f);
+    f.settle();
     const std::string url = "http://127.0.0.1:9/oauth/authorize?response_type=code&client_id=" + std::string(300, 'c');
     f.lastLogin->onBrowserFailed(url);
-    settle(f);
+    f.settle();
     ASSERT_TRUE(control<QWidget>(*v, "manualLogin")->isVisibleTo(v.get()));
     EXPECT_TRUE(showsText(*v, PanelText::kNoBrowser));
     auto* field = control<QLineEdit>(*v, "manualAddress");
@@ -240,7 +231,7 @@ TEST_F(ContentViewTest, WithoutABrowserTheAddressCanBeCopiedWhileTheLoginWaits) 
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), url);
 
     control(*v, "cancel")->click();
-    settle(f);
+    f.settle();
     EXPECT_FALSE(control<QWidget>(*v, "manualLogin")->isVisibleTo(v.get())) << "gone with the login";
     EXPECT_EQ(f.state->manualLoginAddress(), "");
 }

@@ -113,6 +113,15 @@ struct StateFixture {
         return state;
     }
 
+    // Lets a view's deferred rendering happen, then drains the state's queue.
+    void settle() {
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::processEvents();
+            main.runUntilIdle();
+        }
+        QCoreApplication::processEvents();
+    }
+
     bool called(const std::string& what) const {
         for (const auto& c : calls)
             if (c == what) return true;

@@ -71,10 +71,7 @@ PanelModel PanelModel::from(const Input& in) {
         m.loginEnabled = !in.busy;
         m.showCancel = in.busy;
         m.statusLine = in.status;
-        if (in.busy && !in.manualLoginAddress.empty()) {
-            m.manualLoginAddress = in.manualLoginAddress;
-            m.manualLoginText = kNoBrowser;
-        }
+        if (in.busy) m.manualLoginAddress = in.manualLoginAddress;
     }
 
     m.showConfigureAll = m.loggedIn;

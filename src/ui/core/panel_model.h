@@ -67,10 +67,9 @@ struct PanelModel {
     bool loginEnabled = false;
     bool showCancel = false;
     std::string statusLine;  // shown when not empty, logged out only
-    // No browser could be opened: the address to open by hand, with a
-    // sentence saying so and a button that copies it. Empty: none shown.
+    // No browser could be opened: the address to open by hand, shown with
+    // kNoBrowser and a button that copies it. Empty: none shown.
     std::string manualLoginAddress;
-    std::string manualLoginText;
 
     // Assistants.
     bool showConfigureAll = false;

@@ -55,19 +55,23 @@ void AppDelegate::showUnderSettlingIcon() {
     // would appear where the icon was for a moment and jump. It is shown once
     // the icon's place has held still for a moment, or when waiting longer
     // would be noticed; hosts that never tell where the icon is are not waited for.
+    struct Settling {
+        QElapsedTimer waited;
+        QRect last;
+        int stillFor = 0;  // polls the icon has kept its place
+    };
     auto* watch = new QTimer(this);
     watch->setInterval(kSettlePoll);
-    auto waited = std::make_shared<QElapsedTimer>();
-    auto last = std::make_shared<QRect>();
-    auto stillFor = std::make_shared<int>(0);
-    waited->start();
-    connect(watch, &QTimer::timeout, this, [this, watch, waited, last, stillFor] {
+    auto settling = std::make_shared<Settling>();
+    settling->waited.start();
+    connect(watch, &QTimer::timeout, this, [this, watch, settling] {
         const QRect now = m_statusItem ? m_statusItem->geometry() : QRect();
         const bool told = now.isValid() && !now.isEmpty();
-        *stillFor = (told && now == *last && now.topLeft() != QPoint(0, 0)) ? *stillFor + 1 : 0;
-        *last = now;
-        const bool settled = !told || *stillFor * kSettlePoll >= kSettleStill;
-        if (!settled && waited->elapsed() < kSettleTime.count()) return;
+        const bool still = told && now == settling->last && now.topLeft() != QPoint(0, 0);
+        settling->stillFor = still ? settling->stillFor + 1 : 0;
+        settling->last = now;
+        const bool settled = !told || settling->stillFor * kSettlePoll >= kSettleStill;
+        if (!settled && settling->waited.elapsed() < kSettleTime.count()) return;
         watch->stop();
         watch->deleteLater();
         if (!m_panel) return;

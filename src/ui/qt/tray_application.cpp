@@ -33,7 +33,6 @@ bool hasArgument(int argc, char** argv, const char* wanted) {
     return false;
 }
 
-
 // The copy that installed an update ends a moment after starting the new one.
 constexpr std::chrono::seconds kOldCopyEndsWithin{10};
 // What still runs in the background when the loop has ended (a login waiting
