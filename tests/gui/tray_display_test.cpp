@@ -19,6 +19,7 @@
 #include "config/config_store.h"
 #include "core/atomic_file.h"
 #include "core/version.h"
+#include "login/oauth_flow.h"
 #include "dev_service.h"
 #include "maintenance/updater.h"
 #include "platform/platform_paths.h"
@@ -63,7 +64,7 @@ protected:
     void SetUp() override {
         auto xvfbProgram = findProgram("Xvfb");
         if (!xvfbProgram) GTEST_SKIP() << "Xvfb is not installed";
-        for (const char* tool : {"xdotool", "trayer", "chromium", "import", "xprop", "xwininfo"})
+        for (const char* tool : {"xdotool", "trayer", "chromium", "import", "xprop", "xwininfo", "xdg-open"})
             ASSERT_TRUE(findProgram(tool)) << tool << " is needed with Xvfb";
         // Logs beside the screenshots, so a failed run can be read afterwards.
         m_logs = std::string(KESTRO_SCREENSHOT_DIR) + "/logs/" +
@@ -88,7 +89,16 @@ protected:
                                << " --user-data-dir='" << home.path() << "/chromium' --dump-dom \"$1\" >> '"
                                << m_logs << "/browser-page.html' 2>> '" << m_logs << "/browser.log'\n";
         fs::permissions(browser, fs::perms::owner_all);
+        // The system's xdg-open, run with a trace kept in the logs: when no
+        // browser comes up, the trace says which way it went.
+        std::string tracing = home.path() + "/traced-bin";
+        fs::create_directories(tracing);
+        std::ofstream(tracing + "/xdg-open") << "#!/bin/sh\nexec sh -x " << *findProgram("xdg-open") << " \"$@\" 2>> '"
+                                             << m_logs << "/xdg-open.log'\n";
+        fs::permissions(tracing + "/xdg-open", fs::perms::owner_all);
+        const char* path = std::getenv("PATH");
         env = {{"DISPLAY", m_display},
+               {"PATH", tracing + ":" + (path ? path : "/usr/bin:/bin")},
                {"QT_QPA_PLATFORM", "xcb"},
                {"BROWSER", browser},
                {"XDG_DATA_DIRS", home.path() + "/xdg-data"},
@@ -277,6 +287,27 @@ protected:
         return id ? geometry(*id) : Geometry{};
     }
 
+    // What the application, the opener and the browser left behind, and a
+    // picture of the panel, for a login that never ended.
+    std::string whyNoLogin() {
+        screenshot("login-not-done");
+        auto tail = [](const std::string& text) { return text.size() > 3000 ? text.substr(text.size() - 3000) : text; };
+        return "application: " + readFile(m_logs + "/app.log") + "\nxdg-open: " +
+               tail(readFile(m_logs + "/xdg-open.log")) + "\nbrowser: " + tail(readFile(m_logs + "/browser.log")) +
+               "\nport: " + portHolders(OAuthFlow::kDefaultPort);
+    }
+
+    // The sockets on `port` of the loopback that a listener could not bind
+    // over (anything but TIME_WAIT), as `ss` lists them; empty when free.
+    std::string portHolders(std::uint16_t port) {
+        std::string out = runCommand({"ss", "-Htanp", "( sport = :" + std::to_string(port) + " )"}, env).value_or("");
+        std::istringstream lines(out);
+        std::string holders;
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("TIME-WAIT", 0) != 0) holders += line + "\n";
+        return holders;
+    }
+
     TempHome home;
     devservice::DevService service;
     std::map<std::string, std::string> env;
@@ -315,10 +346,10 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     // "Se connecter à Kestro", clicked (a click needs no keyboard focus, and a
     // key sent while the window was still taking it went missing now and
     // then): the whole login runs in the browser.
+    ASSERT_EQ(portHolders(OAuthFlow::kDefaultPort), "") << "the login's port is taken before the login";
     click(Geometry{box.x + 86, box.y + 141, 20, 20});
     AgentConfig cfg;
-    ASSERT_TRUE(waitFor([&] { return (cfg = ConfigStore::load()).isLoggedIn(); }, Ms(90000)))
-        << readFile(m_logs + "/browser.log") << readFile(m_logs + "/app.log");
+    ASSERT_TRUE(waitFor([&] { return (cfg = ConfigStore::load()).isLoggedIn(); }, Ms(90000))) << whyNoLogin();
     EXPECT_FALSE(cfg.userName.empty());
     // The browser followed the stand-in's redirect to the loopback listener
     // and rendered what it answered.

@@ -89,6 +89,7 @@ protected:
             for (const auto& text : updaterTexts) report(text);
             return updaterInstalls;
         };
+        s.report = [this](const std::string& text) { reports.push_back(text); };
         s.loginItemEnabled = [this] { return loginItemOnDisk; };
         s.setLoginItem = [this](bool on) {
             loginItemRequests.push_back(on);
@@ -131,6 +132,7 @@ protected:
     bool updaterInstalls = false;
     bool loginItemOnDisk = false, loginItemWritable = true;
     std::vector<bool> loginItemRequests;
+    std::vector<std::string> reports;
     std::shared_ptr<AgentState> state;
     int announcements = 0;
 };
@@ -252,6 +254,8 @@ TEST_F(AgentStateTest, FailedLoginAtEachStepShowsItsMessageAndChangesNothingElse
         for (const auto& s : c.statuses) flow().onStatus(s);
         flow().onDone(c.error);
         EXPECT_EQ(state->error(), c.error.message);
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.back(), "connexion échouée (" + c.error.code + ") : " + c.error.message);
         EXPECT_FALSE(state->busy());
         EXPECT_EQ(state->status(), "");
         EXPECT_EQ(state->cfg(), before);
@@ -264,6 +268,15 @@ TEST_F(AgentStateTest, FailedLoginAtEachStepShowsItsMessageAndChangesNothingElse
         EXPECT_EQ(state->error(), "");
         state->cancelLogin();
     }
+
+    // A browser that did not open leaves the login waiting, and is reported
+    // as well: the panel is not the only place to find out why.
+    reports.clear();
+    state->login();
+    flow().onBrowserFailed("http://kestro.test/oauth/authorize?state=s");
+    EXPECT_TRUE(state->busy());
+    EXPECT_EQ(reports, std::vector<std::string>{
+                           "aucun navigateur ne s'est ouvert pour la connexion : adresse affichée dans le panneau"});
 }
 
 TEST_F(AgentStateTest, ACancelledLoginIgnoresLateFailuresButNotASavedSuccess) {

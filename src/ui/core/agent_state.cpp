@@ -124,7 +124,9 @@ void AgentState::login() {
         });
     flow->setBrowserFailedCallback([weak, attempt](const std::string& url) {
         auto self = weak.lock();
-        if (self && self->m_loginAttempt == attempt) self->set(self->m_manualLoginAddress, url);
+        if (!self || self->m_loginAttempt != attempt) return;
+        self->report("aucun navigateur ne s'est ouvert pour la connexion : adresse affichée dans le panneau");
+        self->set(self->m_manualLoginAddress, url);
     });
     m_flow = flow;  // the previous flow is released, not cancelled
     flow->start();
@@ -138,6 +140,7 @@ void AgentState::loginEnded(const LoginResult& result) {
     set(m_status, std::string());
     set(m_manualLoginAddress, std::string());
     if (const auto* failure = std::get_if<LoginError>(&result)) {
+        report("connexion échouée (" + failure->code + ") : " + failure->message);
         set(m_error, failure->message);
         return;
     }
@@ -152,6 +155,10 @@ void AgentState::loginEnded(const LoginResult& result) {
 void AgentState::loginSavedAnyway(const AgentConfig& saved) {
     set(m_cfg, saved);
     configureAll();
+}
+
+void AgentState::report(const std::string& text) const {
+    if (m_services.report) m_services.report(text);
 }
 
 void AgentState::cancelLogin() {

@@ -47,6 +47,9 @@ public:
         std::function<bool(const std::string& baseUrl, const Updater::StatusReporter&)> checkAndInstall;
         std::function<bool()> loginItemEnabled;
         std::function<void(bool)> setLoginItem;
+        // A problem the panel shows, also written where a session keeps its
+        // programs' messages, so a failed login can be looked into later.
+        std::function<void(const std::string&)> report;
 
         static Services real(MainQueue& main, Background& background);
     };
@@ -100,6 +103,7 @@ private:
     }
     void loginEnded(const LoginResult& result);
     void loginSavedAnyway(const AgentConfig& saved);
+    void report(const std::string& text) const;
 
     MainQueue& m_main;
     Background& m_background;

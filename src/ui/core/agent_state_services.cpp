@@ -1,6 +1,7 @@
 // The agent's own implementations behind the state's seams. Kept apart from
 // the state itself so that code using only the state does not link the login
 // flow, the updater and start-at-login.
+#include <iostream>
 #include <memory>
 
 #include "clients/clients.h"
@@ -30,5 +31,6 @@ AgentState::Services AgentState::Services::real(MainQueue& main, Background& bac
     };
     s.loginItemEnabled = [] { return LoginItem::isEnabled(); };
     s.setLoginItem = [](bool enabled) { LoginItem::set(enabled); };
+    s.report = [](const std::string& text) { std::cerr << "[kestro-agent] " << text << std::endl; };
     return s;
 }
