@@ -10,10 +10,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "agent_process.h"
 #include "config/config_store.h"
@@ -288,13 +290,30 @@ protected:
     }
 
     // What the application, the opener and the browser left behind, and a
-    // picture of the panel, for a login that never ended.
+    // picture of the panel, for a login that never ended: short enough to
+    // be read whole in a CI log.
     std::string whyNoLogin() {
         screenshot("login-not-done");
-        auto tail = [](const std::string& text) { return text.size() > 3000 ? text.substr(text.size() - 3000) : text; };
-        return "application: " + readFile(m_logs + "/app.log") + "\nxdg-open: " +
-               tail(readFile(m_logs + "/xdg-open.log")) + "\nbrowser: " + tail(readFile(m_logs + "/browser.log")) +
-               "\nport: " + portHolders(OAuthFlow::kDefaultPort);
+        const std::string holders = portHolders(OAuthFlow::kDefaultPort);
+        std::string asked;
+        for (const auto& r : service.requests()) asked += " " + r.method + " " + r.path;
+        return "service was asked:" + asked + "\nport " + std::to_string(OAuthFlow::kDefaultPort) + ": " +
+               (holders.empty() ? "free\n" : holders) +
+               "application: " + readFile(m_logs + "/app.log").substr(0, 1500) +
+               "\nxdg-open (last lines):\n" + lines(m_logs + "/xdg-open.log", false) +
+               "browser (first lines):\n" + lines(m_logs + "/browser.log", true);
+    }
+
+    // Up to a dozen lines of a log, from its start or its end, each cut short.
+    static std::string lines(const std::string& file, bool first) {
+        if (!fs::exists(file)) return "  (no such file)\n";
+        std::vector<std::string> all;
+        std::istringstream in(readFile(file));
+        for (std::string line; std::getline(in, line);) all.push_back(line.substr(0, 160));
+        const std::size_t n = std::min<std::size_t>(all.size(), 12);
+        std::string out;
+        for (std::size_t i = 0; i < n; ++i) out += "  " + all[first ? i : all.size() - n + i] + "\n";
+        return out + "  (" + std::to_string(all.size()) + " lines)\n";
     }
 
     // The sockets on `port` of the loopback that a listener could not bind
