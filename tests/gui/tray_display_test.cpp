@@ -367,6 +367,8 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     // then): the whole login runs in the browser.
     ASSERT_EQ(portHolders(OAuthFlow::kDefaultPort), "") << "the login's port is taken before the login";
     click(Geometry{box.x + 86, box.y + 141, 20, 20});
+    ASSERT_TRUE(waitFor([&] { return service.count("POST", "/oauth/register") > 0; }))
+        << "the click started no login\n" << whyNoLogin();
     AgentConfig cfg;
     ASSERT_TRUE(waitFor([&] { return (cfg = ConfigStore::load()).isLoggedIn(); }, Ms(90000))) << whyNoLogin();
     EXPECT_FALSE(cfg.userName.empty());
