@@ -228,7 +228,11 @@ protected:
         x({"xdotool", "click", "1"});
     }
 
+    // --sync waits for the pointer to move, and gives up only after 15 s
+    // when it is already there (a second click on the tray icon).
     void hover(const Geometry& g) {
+        const std::string to = "X=" + std::to_string(g.x + g.w / 2) + "\nY=" + std::to_string(g.y + g.h / 2) + "\n";
+        if (x({"xdotool", "getmouselocation", "--shell"}).starts_with(to)) return;
         x({"xdotool", "mousemove", "--sync", std::to_string(g.x + g.w / 2), std::to_string(g.y + g.h / 2)});
     }
 
