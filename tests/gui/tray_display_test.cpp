@@ -23,6 +23,7 @@
 #include "core/version.h"
 #include "login/oauth_flow.h"
 #include "dev_service.h"
+#include "loopback_port.h"
 #include "maintenance/updater.h"
 #include "platform/platform_paths.h"
 #include "running_programs.h"
@@ -301,8 +302,8 @@ protected:
         const std::string holders = portHolders(OAuthFlow::kDefaultPort);
         std::string asked;
         for (const auto& r : service.requests()) asked += " " + r.method + " " + r.path;
-        return "service was asked:" + asked + "\nport " + std::to_string(OAuthFlow::kDefaultPort) + ": " +
-               (holders.empty() ? "free\n" : holders) +
+        return "service was asked:" + asked + "\nport " + std::to_string(OAuthFlow::kDefaultPort) +
+               (loopbackPortFree(OAuthFlow::kDefaultPort) ? " free" : " taken") + ", its sockets:\n" + holders +
                "application: " + readFile(m_logs + "/app.log").substr(0, 1500) +
                "\nxdg-open (last lines):\n" + lines(m_logs + "/xdg-open.log", false) +
                "browser (first lines):\n" + lines(m_logs + "/browser.log", true);
@@ -320,15 +321,9 @@ protected:
         return out + "  (" + std::to_string(all.size()) + " lines)\n";
     }
 
-    // The sockets on `port` of the loopback that a listener could not bind
-    // over (anything but TIME_WAIT), as `ss` lists them; empty when free.
+    // The sockets with `port` as their own, as `ss` lists them.
     std::string portHolders(std::uint16_t port) {
-        std::string out = runCommand({"ss", "-Htanp", "( sport = :" + std::to_string(port) + " )"}, env).value_or("");
-        std::istringstream lines(out);
-        std::string holders;
-        for (std::string line; std::getline(lines, line);)
-            if (line.rfind("TIME-WAIT", 0) != 0) holders += line + "\n";
-        return holders;
+        return runCommand({"ss", "-Htanp", "( sport = :" + std::to_string(port) + " )"}, env).value_or("(no ss)\n");
     }
 
     TempHome home;
@@ -369,7 +364,11 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     // "Se connecter à Kestro", clicked (a click needs no keyboard focus, and a
     // key sent while the window was still taking it went missing now and
     // then): the whole login runs in the browser.
-    ASSERT_EQ(portHolders(OAuthFlow::kDefaultPort), "") << "the login's port is taken before the login";
+    // A loopback connection of an earlier test whose client side had the
+    // login's port keeps it for a minute (TIME_WAIT): the login would fail
+    // with "Port 51734 occupé", as it would for a user just then.
+    ASSERT_TRUE(waitForLoopbackPort(OAuthFlow::kDefaultPort))
+        << "the login's port stays taken:\n" << portHolders(OAuthFlow::kDefaultPort);
     click(Geometry{box.x + 86, box.y + 141, 20, 20});
     ASSERT_TRUE(waitFor([&] { return service.count("POST", "/oauth/register") > 0; }))
         << "the click started no login\n" << whyNoLogin();

@@ -1,28 +1,23 @@
 // The login's own port, 51734, already taken by another program.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "config/config_store.h"
 #include "login_rig.h"
+#include "loopback_port.h"
 
 namespace {
 
 TEST(LoginPort, APortAlreadyTakenEndsTheLoginBeforeAnyBrowserOpens) {
-    int squatter = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(OAuthFlow::kDefaultPort);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // Like the listener, the squatter binds over connections of an earlier
-    // login still in TIME_WAIT: only a program listening there stops it.
-    const int reuse = 1;
-    ::setsockopt(squatter, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    // Another program on this machine may hold the port already: that is the
-    // very case under test, only the second half then needs the port back.
-    const bool ours = ::bind(squatter, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    // The tests before this one leave loopback connections in TIME_WAIT, and
+    // one of them may have had the port as its client side: that passes
+    // within a minute. Another program on this machine may hold the port for
+    // good: that is the very case under test, only the second half then
+    // needs the port back.
+    waitForLoopbackPort(OAuthFlow::kDefaultPort);
+    const int squatter = bindLoopback(OAuthFlow::kDefaultPort);
+    const bool ours = squatter >= 0;
     if (ours) {
         ASSERT_EQ(::listen(squatter, 4), 0);
     }
@@ -38,7 +33,7 @@ TEST(LoginPort, APortAlreadyTakenEndsTheLoginBeforeAnyBrowserOpens) {
         EXPECT_TRUE(rig.quiet()) << "nothing left running";
         EXPECT_FALSE(ConfigStore::load().isLoggedIn());
     }
-    ::close(squatter);
+    if (ours) ::close(squatter);
     if (!ours) GTEST_SKIP() << "port 51734 held by another program: the login after it frees the port is not run";
 
     // Once the port is free again, a new login takes it.
