@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QThread>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolTip>
 
 #include "state_fixture.h"
 #include "ui/qt/panel_window.h"
@@ -255,11 +257,6 @@ TEST_F(AppDelegateTest, AQuickSecondClickOnTheIconIsNotLost) {
     EXPECT_FALSE(d->panel()->isVisible());
 }
 
-#include <QTimer>
-#include <QToolTip>
-
-namespace {
-
 // The panel refuses to close (closing only hides it); a quit that asks the
 // windows first is cancelled whenever another window, a tooltip still
 // showing, is asked after it. The application's quit must end the loop.
@@ -279,5 +276,3 @@ TEST_F(AppDelegateTest, QuitEndsTheEventLoopWhateverTheWindowsSay) {
         delegate->showPanel();
     }
 }
-
-}  // namespace

@@ -4,7 +4,10 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "state_fixture.h"
@@ -204,10 +207,6 @@ TEST_F(ContentViewTest, AvatarTakesTheFirstCharacterWhole) {
     // A letter with a combining accent is one character on screen.
     EXPECT_EQ(ContentView::avatarInitial(QString::fromUtf8("e\u0301mile")), QString::fromUtf8("E\u0301"));
 }
-
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QLineEdit>
 
 // No browser could be opened: the panel gives the address, whole, to copy by
 // button or select from the keyboard, for as long as the login waits.

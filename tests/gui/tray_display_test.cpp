@@ -210,17 +210,11 @@ protected:
         return std::nullopt;
     }
 
-    std::optional<std::string> panel() { return app ? panelOf(app->pid()) : std::nullopt; }
-    // The panel drawn at a doubled scale.
-    std::optional<std::string> widePanel() {
-        if (!app) return std::nullopt;
-        for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(app->pid()), "--name", "^Kestro Agent$"}))
-            if (geometry(id).w == 760) return id;
-        return std::nullopt;
-    }
-    std::optional<std::string> panelOf(pid_t pid) {
+    // The panel, `width` pixels wide (380 at the usual scale).
+    std::optional<std::string> panel(int width = 380) { return app ? panelOf(app->pid(), width) : std::nullopt; }
+    std::optional<std::string> panelOf(pid_t pid, int width = 380) {
         for (const auto& id : windows({"--onlyvisible", "--pid", std::to_string(pid), "--name", "^Kestro Agent$"}))
-            if (geometry(id).w == 380) return id;
+            if (geometry(id).w == width) return id;
         return std::nullopt;
     }
 
@@ -361,14 +355,13 @@ TEST_F(TrayDisplay, TrayIconPanelLoginAndAssistants) {
     QImage loggedOut = screenshot("panel-logged-out");
     EXPECT_EQ(pixels(loggedOut, box, kAvatar), 0) << "no avatar while logged out";
 
-    // "Se connecter à Kestro", clicked (a click needs no keyboard focus, and a
-    // key sent while the window was still taking it went missing now and
-    // then): the whole login runs in the browser.
     // A loopback connection of an earlier test whose client side had the
     // login's port keeps it for a minute (TIME_WAIT): the login would fail
     // with "Port 51734 occupé", as it would for a user just then.
     ASSERT_TRUE(waitForLoopbackPort(OAuthFlow::kDefaultPort))
         << "the login's port stays taken:\n" << portHolders(OAuthFlow::kDefaultPort);
+    // "Se connecter à Kestro", clicked (a click needs no keyboard focus): the
+    // whole login runs in the browser.
     click(Geometry{box.x + 86, box.y + 141, 20, 20});
     ASSERT_TRUE(waitFor([&] { return service.count("POST", "/oauth/register") > 0; }))
         << "the click started no login\n" << whyNoLogin();
@@ -553,7 +546,7 @@ TEST_F(TrayDisplay, ThePanelFitsATrayAtTheBottomAndADoubledScale) {
         startApp();
         std::optional<std::string> icon, shown;
         ASSERT_TRUE(waitFor([&] { return (icon = trayIcon()).has_value(); })) << readFile(m_logs + "/app.log");
-        ASSERT_TRUE(waitFor([&] { return (shown = panel()).has_value() || (shown = widePanel()).has_value(); }));
+        ASSERT_TRUE(waitFor([&] { return (shown = panel(380 * std::atoi(d.scale))).has_value(); }));
         std::this_thread::sleep_for(Ms(800));
         Geometry iconBox = geometry(*icon), box = geometry(*shown);
         screenshot(d.shot);

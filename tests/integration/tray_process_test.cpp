@@ -94,9 +94,7 @@ TEST(TrayProcess, LookalikeArgumentsStartTheTrayApplication) {
 TEST(TrayProcess, TheLockIsFoundWhateverEnvironmentEachProcessGot) {
     if (!AgentProcess::guiProgramBuilt()) GTEST_SKIP() << "built without the tray application";
     TempHome home;
-    const std::string session = home.path() + "/run-user/" + std::to_string(::getuid());
-    fs::create_directories(session);
-    fs::permissions(session, fs::perms::owner_all);
+    const std::string session = home.makeSessionFolder();
     std::map<std::string, std::string> env = kOffscreen;
     env["XDG_RUNTIME_DIR"] = home.path() + "/run";
     AgentProcess app({}, env);

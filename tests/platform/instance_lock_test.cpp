@@ -47,17 +47,11 @@ TEST(InstanceLock, AProbeInProgressDoesNotTurnTheApplicationAway) {
     release.join();
 }
 
-}  // namespace
-
-namespace {
-
 // Assistants start their servers with a handful of variables; the lock must be
 // where the application put it whatever a process inherited.
 TEST(InstanceLock, ItsPlaceComesFromTheUidNotFromTheEnvironment) {
     TempHome home;
-    const std::string session = home.path() + "/run-user/" + std::to_string(::getuid());
-    std::filesystem::create_directories(session);
-    std::filesystem::permissions(session, std::filesystem::perms::owner_all);
+    const std::string session = home.makeSessionFolder();
     const std::string expected = session + "/io.kestro.agent.lock";
     EXPECT_EQ(InstanceLock::defaultPath(), expected);
     ::unsetenv("XDG_RUNTIME_DIR");

@@ -8,45 +8,51 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
 
-std::vector<pid_t> processesRunning(const std::string& path) {
+namespace {
+
+// The processes for which `matches` holds, given their folder in /proc.
+std::vector<pid_t> processesWhere(const std::function<bool(const fs::path& proc)>& matches) {
     std::vector<pid_t> found;
     std::error_code ec;
-    std::string wanted = fs::weakly_canonical(path, ec).string();
     for (const auto& entry : fs::directory_iterator("/proc", ec)) {
         const std::string name = entry.path().filename().string();
         if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
-        std::error_code linkError;
-        fs::path exe = fs::read_symlink(entry.path() / "exe", linkError);
-        if (linkError) continue;
-        if (exe.string() == wanted) found.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
+        if (matches(entry.path())) found.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
     }
     return found;
+}
+
+}  // namespace
+
+std::vector<pid_t> processesRunning(const std::string& path) {
+    std::error_code ec;
+    const std::string wanted = fs::weakly_canonical(path, ec).string();
+    return processesWhere([&](const fs::path& proc) {
+        std::error_code linkError;
+        fs::path exe = fs::read_symlink(proc / "exe", linkError);
+        return !linkError && exe.string() == wanted;
+    });
 }
 
 std::vector<pid_t> processesOfHome(const std::string& file, const std::string& home) {
     struct stat wanted {};
     if (::stat(file.c_str(), &wanted) != 0) return {};
     const std::string homeEntry = "HOME=" + home + '\0';
-    std::vector<pid_t> found;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+    return processesWhere([&](const fs::path& proc) {
         struct stat exe {};
-        if (::stat((entry.path() / "exe").c_str(), &exe) != 0) continue;
-        if (exe.st_ino != wanted.st_ino || exe.st_dev != wanted.st_dev) continue;
-        std::ifstream in(entry.path() / "environ", std::ios::binary);
+        if (::stat((proc / "exe").c_str(), &exe) != 0) return false;
+        if (exe.st_ino != wanted.st_ino || exe.st_dev != wanted.st_dev) return false;
+        std::ifstream in(proc / "environ", std::ios::binary);
         std::stringstream environ;
         environ << in.rdbuf();
-        if (environ.str().find(homeEntry) != std::string::npos)
-            found.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
-    }
-    return found;
+        return environ.str().find(homeEntry) != std::string::npos;
+    });
 }
 
 namespace {

@@ -10,52 +10,38 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void remember(const char* name, std::string& value, bool& had) {
-    const char* v = std::getenv(name);
-    had = v != nullptr;
-    if (had) value = v;
-}
-
-void restore(const char* name, const std::string& value, bool had) {
-    if (had) ::setenv(name, value.c_str(), 1);
-    else ::unsetenv(name);
-}
-
-}  // namespace
-
 TempHome::TempHome() {
     std::string templ = (fs::temp_directory_path() / "kestro-home-XXXXXX").string();
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back('\0');
     if (!::mkdtemp(name.data())) throw std::runtime_error("cannot create a temporary home");
     m_path = name.data();
-    remember("HOME", m_oldHome, m_hadHome);
-    remember("XDG_CONFIG_HOME", m_oldXdg, m_hadXdg);
-    remember("XDG_RUNTIME_DIR", m_oldRuntime, m_hadRuntime);
-    remember("KESTRO_AGENT_RUN_USER_DIR", m_oldRunUser, m_hadRunUser);
-    ::setenv("HOME", m_path.c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (m_path + "/.config").c_str(), 1);
+    auto set = [this](const char* variable, const std::string& value) {
+        m_env.push_back(std::make_unique<ScopedEnv>(variable, value));
+    };
+    set("HOME", m_path);
+    set("XDG_CONFIG_HOME", m_path + "/.config");
     fs::create_directories(m_path + "/run");
     fs::permissions(m_path + "/run", fs::perms::owner_all);  // as a session's runtime folder is
-    ::setenv("XDG_RUNTIME_DIR", (m_path + "/run").c_str(), 1);
+    set("XDG_RUNTIME_DIR", m_path + "/run");
     // The folder that stands for /run/user, empty: the lock goes to the
     // configuration folder unless a test makes a session folder here.
     fs::create_directories(m_path + "/run-user");
-    ::setenv("KESTRO_AGENT_RUN_USER_DIR", (m_path + "/run-user").c_str(), 1);
+    set("KESTRO_AGENT_RUN_USER_DIR", m_path + "/run-user");
 }
 
-TempHome::~TempHome() {
-    restore("HOME", m_oldHome, m_hadHome);
-    restore("XDG_CONFIG_HOME", m_oldXdg, m_hadXdg);
-    restore("XDG_RUNTIME_DIR", m_oldRuntime, m_hadRuntime);
-    restore("KESTRO_AGENT_RUN_USER_DIR", m_oldRunUser, m_hadRunUser);
-    removeTree(m_path);
-}
+// The variables are put back as the members go, after the folder.
+TempHome::~TempHome() { removeTree(m_path); }
 
 std::string TempHome::configDir() const { return m_path + "/.config/Kestro Agent"; }
 std::string TempHome::configFile() const { return configDir() + "/config.json"; }
+
+std::string TempHome::makeSessionFolder() const {
+    const std::string folder = m_path + "/run-user/" + std::to_string(::getuid());
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_all);
+    return folder;
+}
 
 std::string TempHome::write(const std::string& relative, const std::string& content) const {
     fs::path p = fs::path(m_path) / relative;

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "scoped_env.h"
 
 // A fresh folder used as HOME and XDG_CONFIG_HOME for the life of a test, so
 // nothing a test writes can touch the real user's files. The environment of
@@ -20,10 +24,13 @@ public:
     // Writes `content` to `relative` under the home, creating folders.
     std::string write(const std::string& relative, const std::string& content) const;
 
+    // Makes the login session's runtime folder (this uid's, in the folder
+    // standing for /run/user), where the tray application's lock then goes.
+    std::string makeSessionFolder() const;
+
 private:
     std::string m_path;
-    std::string m_oldHome, m_oldXdg, m_oldRuntime, m_oldRunUser;
-    bool m_hadHome = false, m_hadXdg = false, m_hadRuntime = false, m_hadRunUser = false;
+    std::vector<std::unique_ptr<ScopedEnv>> m_env;
 };
 
 // Removes a folder and everything in it; missing is fine.

@@ -135,10 +135,7 @@ void AgentState::login() {
 void AgentState::loginEnded(const LoginResult& result) {
     // The attempt is over: a progress text the flow still delivers after its
     // result (a listener failure can overtake it) must not reappear.
-    ++m_loginAttempt;
-    set(m_busy, false);
-    set(m_status, std::string());
-    set(m_manualLoginAddress, std::string());
+    closeAttempt();
     if (const auto* failure = std::get_if<LoginError>(&result)) {
         report("connexion échouée (" + failure->code + ") : " + failure->message);
         set(m_error, failure->message);
@@ -164,6 +161,12 @@ void AgentState::report(const std::string& text) const {
 void AgentState::cancelLogin() {
     if (m_flow) m_flow->cancel();
     m_flow.reset();
+    closeAttempt();
+}
+
+// Whatever ended the attempt, its callbacks are stale from now on and the
+// panel shows no login under way.
+void AgentState::closeAttempt() {
     ++m_loginAttempt;
     set(m_busy, false);
     set(m_status, std::string());

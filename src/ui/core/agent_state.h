@@ -102,6 +102,7 @@ private:
         field = std::move(value);
     }
     void loginEnded(const LoginResult& result);
+    void closeAttempt();
     void loginSavedAnyway(const AgentConfig& saved);
     void report(const std::string& text) const;
 
